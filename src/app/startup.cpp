@@ -1,0 +1,69 @@
+#include "app/startup.h"
+
+#include "app/scenetypes.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QQmlEngine>
+#include <QQmlFileSelector>
+#include <QQuickView>
+#include <QSurfaceFormat>
+
+namespace {
+
+// "my.flash.tool.exe" is known as "my".
+QString applicationBaseName()
+{
+    const QString fileName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return fileName.section(QLatin1Char('.'), 0, 0);
+}
+
+int requestedCoreProfile()
+{
+    bool ok = false;
+    const int value = qEnvironmentVariable("QT_QUICK_CORE_PROFILE").toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+} // namespace
+
+int runApplication(int &argc, char **argv, const QUrl &rootScene)
+{
+    QGuiApplication app(argc, argv);
+    app.setOrganizationName(QStringLiteral("Osterline Devices"));
+    app.setOrganizationDomain(QStringLiteral("osterline-devices.com"));
+    app.setApplicationName(applicationBaseName());
+
+    // The bundle has no ":/zudiruv.ico" on purpose: on Windows a window without
+    // an icon of its own shows the executable's icon group.
+    const QIcon appIcon(QStringLiteral(":/zudiruv.ico"));
+    QGuiApplication::setWindowIcon(appIcon);
+
+    registerSceneTypes();
+
+    QQuickView view;
+    view.setMaximumHeight(550);
+    view.setMaximumWidth(320);
+    view.setMinimumHeight(550);
+    view.setMinimumWidth(320);
+
+    if (requestedCoreProfile() != 0) {
+        QSurfaceFormat format = view.format();
+        format.setProfile(QSurfaceFormat::CoreProfile);
+        format.setVersion(4, 4);
+        view.setFormat(format);
+    }
+
+    QObject::connect(view.engine(), &QQmlEngine::quit, &app, &QGuiApplication::quit);
+    new QQmlFileSelector(view.engine(), &view);
+
+    view.setSource(rootScene);
+    if (view.status() == QQuickView::Error)
+        return -1;
+
+    view.setIcon(QGuiApplication::windowIcon());
+    view.setTitle(QStringLiteral("ZUDiruv ") + QStringLiteral("v1.0"));
+    view.show();
+    return app.exec();
+}

@@ -1,0 +1,80 @@
+#include "flash/eflash.h"
+
+#include "flash/stagingimage.h"
+#include "platform/toolline.h"
+#include "platform/toolpath.h"
+
+#include <QDebug>
+#include <QRegExp>
+
+namespace {
+const QString stagingFile = QStringLiteral("./flashfile.tmp");
+}
+
+eFlash::eFlash()
+{
+    setProgram(toolProgram(QStringLiteral("eflash.exe")));
+    connect(this, &QProcess::readyReadStandardOutput, this, &eFlash::readOutput);
+}
+
+eFlash::~eFlash() = default;
+
+int eFlash::progress() const
+{
+    return m_progress;
+}
+
+void eFlash::setProgress(int value)
+{
+    if (value == m_progress)
+        return;
+    m_progress = value;
+    emit progressChanged();
+}
+
+void eFlash::flash(QString ip, QString mac)
+{
+    setArguments({QStringLiteral("-i"), ip, QStringLiteral("-m"), mac, stagingFile,
+                  QStringLiteral("--verbose")});
+    kill();
+    start(QIODevice::ReadWrite);
+}
+
+void eFlash::readOutput()
+{
+    while (canReadLine()) {
+        QString text = decodeToolLine(readLine());
+
+        if (text.contains(QLatin1String("Complete:"))) {
+            // The percentage stands between the line's last space and its
+            // first percent sign; both removals are greedy on purpose.
+            text.replace(QRegExp(QStringLiteral("^.* ")), QString());
+            text.replace(QRegExp(QStringLiteral("%.*$")), QString());
+            bool ok = false;
+            const int value = text.trimmed().toInt(&ok);
+            setProgress(ok ? value : 0);
+        }
+
+        // Tested on what the progress reduction left, so an "ERROR" outside
+        // the percentage field of a progress line does not count.
+        if (text.contains(QLatin1String("ERROR")))
+            emit error();
+    }
+}
+
+void eFlash::done()
+{
+    qDebug("Program finished.");
+}
+
+void eFlash::deleteTemp()
+{
+    StagingImage::remove(stagingFile);
+}
+
+void eFlash::testFile(QString file, QString type)
+{
+    StagingImage::remove(stagingFile);
+    if (!StagingImage::stage(file, QStringLiteral("ODL") + type, stagingFile))
+        emit fileInvalid();
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite headless;
+# then builds the native tests again with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs them.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+export QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software
+
+scripts/setup.sh build
+(cd build && ctest --output-on-failure --timeout 300)
+
+scripts/setup.sh build-sanitize -DZUDIRUV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure --timeout 300 -L native)

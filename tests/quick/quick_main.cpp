@@ -1,0 +1,24 @@
+#include "app/scenetypes.h"
+#include "faketooldir.h"
+
+#include <QQmlEngine>
+#include <QtQml>
+#include <QtQuickTest>
+
+// Registers the program's native scene types, plus the fixtures that the
+// Qt Quick tests use to set up real child processes and servers.
+class QuickTestSetup : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void qmlEngineAvailable(QQmlEngine *)
+    {
+        registerSceneTypes();
+        qmlRegisterType<FakeToolDir>("ZudiruvTest", 1, 0, "FakeToolDir");
+    }
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(zudiruv, QuickTestSetup)
+
+#include "quick_main.moc"
