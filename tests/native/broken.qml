@@ -1,0 +1,5 @@
+import QtQuick 2.0
+import ModuleThatDoesNotExist 1.0
+
+Rectangle {
+    width: 320
