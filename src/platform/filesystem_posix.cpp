@@ -11,7 +11,8 @@ namespace FileSystem {
 
 bool openRegularForReading(QFile &file, const QString &path)
 {
-    if (path.isEmpty())
+    // A zero character would cut the path short and open another file.
+    if (path.isEmpty() || path.contains(QChar(0)))
         return false;
     // Non-blocking, so that opening a FIFO cannot wait for a writer.
     const int fd = ::open(path.toUtf8().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
