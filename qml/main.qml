@@ -1,12 +1,14 @@
 import QtQuick 2.0
 import "content"
 
+// "ListView" here is the screen from content/, which shadows the framework
+// type of the same name because it is imported later.
 Rectangle {
     width: 320
-    height: screen.height
+    height: mainScreen.height
     color: "#d6d6d6"
 
     ListView {
-        id: screen
+        id: mainScreen
     }
 }

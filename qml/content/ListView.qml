@@ -1,13 +1,537 @@
 import QtQuick 2.0
+import QtQuick.Dialogs 1.2
 import Flash 1.0
 import Arp 1.0
 
+// The tool's one screen: from an IP address to a flashed device. Every
+// decision of the workflow is taken here; the rows only show its state.
 Rectangle {
+    id: screen
+
+    readonly property color grey: "#999999"
+    readonly property color yellow: "#d9d926"
+    readonly property color red: "#f73e3e"
+    readonly property color green: "#69C56E"
+    readonly property string defaultPassword: "plorvask"
+    readonly property string dropPicture: "resources/upload-dropfile.gif"
+    readonly property string dropEnteredPicture: "resources/upload-dropfile-entered.gif"
+    readonly property string acceptedPicture: "resources/upload-checkmark.png"
+
+    function paint(row, color) {
+        row.frontColor = color
+        row.backColor = color
+    }
+
+    // Within each kind the current generation (B) takes the earlier letter.
+    function kindLetter(deviceText) {
+        var letters = {
+            "POE Clock Type B": "A", "POE Clock Type A": "B",
+            "WIFI Clock Type B": "C", "WIFI Clock Type A": "D",
+            "VO1000 Type B": "E", "VO1000 Type A": "F"
+        }
+        return letters.hasOwnProperty(deviceText) ? letters[deviceText] : "G"
+    }
+
+    function deviceText(kind, generation) {
+        var names = { "POE": "POE Clock", "WIFI": "WIFI Clock", "VO1000": "VO1000" }
+        return (names.hasOwnProperty(kind) ? names[kind] : "") + " Type " + generation
+    }
+
+    // The key is laid backwards over the last eight characters of the
+    // device's timestamp page; missing characters count as 0.
+    function updateCodeFrom(timestamp) {
+        var KEY = "GKbastol"
+        var code = ""
+        for (var i = 0; i < KEY.length; ++i) {
+            var at = timestamp.length - 1 - i
+            code += String(KEY.charCodeAt(i) ^ (at >= 0 ? timestamp.charCodeAt(at) : 0))
+        }
+        return code
+    }
+
+    function firstMissingRequirement() {
+        if (!readyButton.ip)
+            return "Insert valid IP"
+        if (!readyButton.mac)
+            return "Insert valid MAC"
+        return "Drag and drop valid file"
+    }
+
+    function startProbe(password) {
+        paint(ipAddr, yellow)
+        ipAddr.label = "Testing IP Address"
+        readyButton.ipAddr = ipAddr.text
+        jScript.sendMessage({ "ip": ipAddr.text, "pwd": password, "abort": false })
+        resp.complete = false
+        resp.start()
+    }
+
+    function showProbeResult(result) {
+        macAddr.validateMAC()
+        if (result.update !== "") {
+            readyButton.updateCode = true
+            update.updateCode = updateCodeFrom(result.update)
+        }
+        ipAddr.check = false
+        resp.complete = true
+
+        if (result.initfail === true) {
+            password.hide()
+            ipAddr.frontColor = red
+            ipAddr.label = "No response, IP may be incorrect."
+            arp.kill()
+            macAddr.text = ""
+            macAddr.validateMAC()
+        } else if (result.authorized === "Unauthorized") {
+            if (!password.visible) {
+                password.text = ""
+                password.show()
+                password.usepwd = true
+                password.open()
+                ipAddr.label = "Insert Password"
+            } else {
+                password.open()
+                ipAddr.frontColor = red
+                ipAddr.label = "Incorrect Password"
+                password.text = ""
+            }
+        } else {
+            readyButton.ip = true
+            paint(ipAddr, green)
+            ipAddr.label = ipAddr.text
+            password.frontColor = green
+            password.hide()
+
+            var device = deviceText(result.type, result.version)
+            readyButton.type = kindLetter(device)
+            if (readyButton.bin)
+                f.testFile(readyButton.file, readyButton.type)
+
+            if (readyButton.type === "G") {
+                ipAddr.frontColor = red
+                ipAddr.label = "Type could not be determined"
+                readyButton.mac = false
+                macAddr.label = "MAC Address"
+                paint(macAddr, grey)
+                macAddr.text = ""
+                macAddr.close()
+            } else {
+                readyButton.message()
+                ipAddr.label = ipAddr.text + " (" + device + ")"
+            }
+        }
+    }
+
+    function startFlash() {
+        if (readyButton.complete || !(readyButton.ip && readyButton.mac && readyButton.bin))
+            return
+        // Handed over first; nothing waits for the upload's outcome.
+        if (readyButton.updateCode) {
+            update.sendMessage({
+                "POST": true,
+                "ip": ipAddr.text,
+                "code": update.updateCode,
+                "pwd": password.usepwd ? password.text : defaultPassword
+            })
+        }
+        f.waserror = false
+        f.flash(readyButton.ipAddr, readyButton.macAddr)
+    }
+
+    function endFlash() {
+        if (f.waserror) {
+            readyButton.close()
+            readyButton.error("Error during flash, try again.")
+            return
+        }
+        f.deleteTemp()
+        readyButton.progress = 0
+        readyButton.open()
+        readyButton.noProg = false
+
+        readyButton.ip = false
+        paint(ipAddr, grey)
+        ipAddr.label = "IP Address"
+        ipAddr.text = ""
+        ipAddr.close()
+
+        paint(password, grey)
+        password.label = "Enter Password"
+        password.text = ""
+
+        readyButton.mac = false
+        macAddr.label = "MAC Address"
+        paint(macAddr, grey)
+        macAddr.text = ""
+        macAddr.close()
+
+        readyButton.bin = false
+        readyButton.file = ""
+        fileImage.source = dropPicture
+
+        readyButton.type = ""
+
+        readyButton.complete = true
+        readyButton.labelBack = "Complete"
+        readyButton.open()
+        completeTimer.start()
+    }
+
+    // A file URL as a local path: decoded, with Windows drive letters and
+    // network hosts kept. Anything else is taken as it stands.
+    function localPath(url) {
+        var text = String(url).replace(/[\r\n]+$/, "")
+        var parts = /^file:\/\/([^\/]*)(\/[\s\S]*)?$/i.exec(text)
+        if (parts === null)
+            return text
+        var path
+        try {
+            path = decodeURIComponent(parts[2] || "")
+        } catch (malformed) {
+            return ""
+        }
+        var host = parts[1]
+        if (host !== "" && host.toLowerCase() !== "localhost")
+            return "//" + host + path
+        if (/^\/[A-Za-z]:/.test(path))
+            return path.substring(1)
+        return path
+    }
+
+    function acceptFile(url) {
+        var path = localPath(url)
+        if (path.indexOf(".bin") !== -1) {
+            readyButton.file = path
+            fileImage.source = acceptedPicture
+            readyButton.bin = true
+        }
+        if (readyButton.mac && readyButton.ip && readyButton.bin) {
+            readyButton.open()
+            readyButton.backColor = green
+            readyButton.labelBack = "Click here to flash file"
+        }
+        f.testFile(readyButton.file, readyButton.type)
+    }
+
     color: "#d6d6d6"
-    width: parent.width
-    height: 550
+    width: parent ? parent.width : 320
+    height: column.height
     z: 2
 
-    Arp { id: arp }
-    Flash { id: f }
+    Column {
+        id: column
+
+        width: parent.width
+
+        Rectangle {
+            width: parent.width
+            height: 70
+            color: "#ffffff"
+
+            Image {
+                anchors.centerIn: parent
+                width: 290
+                source: "resources/vqlogo.png"
+            }
+        }
+
+        InputDelegate {
+            id: ipAddr
+
+            // A probe started from this row is pending.
+            property bool check: false
+
+            function validateIP() {
+                var address = /^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$/
+                if (!ipAddr.check && ipAddr.text !== "") {
+                    readyButton.ip = false
+                    ipAddr.check = true
+                    if (address.test(ipAddr.text)) {
+                        screen.startProbe(screen.defaultPassword)
+                        arp.getMac(ipAddr.text)
+                    } else {
+                        ipAddr.check = false
+                        readyButton.ip = false
+                        ipAddr.label = "Invalid IP"
+                        screen.paint(ipAddr, screen.red)
+                        macAddr.text = ""
+                    }
+                }
+                if (ipAddr.text === "") {
+                    readyButton.ip = false
+                    screen.paint(ipAddr, screen.grey)
+                    ipAddr.label = "IP Address"
+                    ipAddr.close()
+                }
+            }
+
+            label: "IP Address"
+            placeHolder: "Enter IP Address"
+
+            onHasOpened: {
+                if (password.usepwd) {
+                    password.usepwd = false
+                    password.hide()
+                    readyButton.ip = false
+                    screen.paint(ipAddr, screen.grey)
+                    ipAddr.label = "IP Address"
+                }
+                password.close()
+                macAddr.close()
+            }
+            onOk: ipAddr.close()
+            onHasClosed: ipAddr.validateIP()
+        }
+
+        PwdDelegate {
+            id: password
+
+            // The user's password is in use instead of the default one.
+            property bool usepwd: false
+
+            function testPassword() {
+                password.frontColor = screen.grey
+                password.label = new Array(password.text.length + 1).join("*")
+                password.close()
+                screen.startProbe(password.text)
+            }
+
+            label: "Password"
+            placeHolder: "Enter Password"
+
+            onHasOpened: {
+                ipAddr.close()
+                macAddr.close()
+            }
+            onOk: password.close()
+            onHasClosed: {
+                if (password.text !== "" && password.usepwd) {
+                    password.testPassword()
+                } else {
+                    screen.paint(password, screen.grey)
+                    password.label = "Enter Password"
+                }
+            }
+        }
+
+        InputDelegate {
+            id: macAddr
+
+            function validateMAC() {
+                if (/^([0-9A-Fa-f]{2}[:-]){5}([0-9A-Fa-f]{2})$/.test(macAddr.text)) {
+                    readyButton.mac = true
+                    screen.paint(macAddr, screen.green)
+                    macAddr.close()
+                    macAddr.label = macAddr.text
+                    readyButton.macAddr = macAddr.text
+                } else if (macAddr.text === "") {
+                    readyButton.mac = false
+                    macAddr.label = "MAC Address"
+                    screen.paint(macAddr, screen.grey)
+                    macAddr.close()
+                } else if (!arp.gettingMac) {
+                    readyButton.mac = false
+                    macAddr.label = "Invalid MAC"
+                    screen.paint(macAddr, screen.red)
+                }
+                readyButton.message()
+            }
+
+            label: "MAC Address"
+            placeHolder: "Enter MAC Address"
+
+            onHasOpened: {
+                ipAddr.close()
+                password.close()
+            }
+            onOk: macAddr.close()
+            onHasClosed: {
+                if (!arp.gettingMac)
+                    macAddr.validateMAC()
+            }
+        }
+
+        Image {
+            id: fileImage
+
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 320
+            height: 300
+            scale: 1
+            source: screen.dropPicture
+
+            MouseArea {
+                anchors.fill: parent
+                onClicked: {
+                    ipAddr.close()
+                    macAddr.close()
+                    fileDialog.open()
+                }
+            }
+
+            DropArea {
+                anchors.horizontalCenter: parent.horizontalCenter
+                width: 320
+                height: 300
+
+                onEntered: fileImage.source = screen.dropEnteredPicture
+                onExited: fileImage.source = screen.dropPicture
+                onDropped: {
+                    drop.accept(Qt.CopyAction)
+                    var text = drop.hasText && drop.text !== "" ? drop.text
+                             : (drop.hasUrls && drop.urls.length > 0 ? String(drop.urls[0]) : "")
+                    screen.acceptFile(text)
+                }
+            }
+
+            Text {
+                anchors.bottom: parent.bottom
+                width: parent.width
+                height: 60
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: 18
+                color: "#444444"
+                text: "Click here or drag and drop\na file to flash."
+            }
+        }
+
+        ButtonDelegate {
+            id: readyButton
+
+            // An update code has been derived; it is never cleared again.
+            property bool updateCode: false
+
+            function message() {
+                if (readyButton.mac && readyButton.ip && readyButton.bin) {
+                    readyButton.backColor = screen.green
+                    readyButton.labelBack = "Click here to flash file"
+                    readyButton.open()
+                } else {
+                    readyButton.frontColor = screen.grey
+                    readyButton.close()
+                    readyButton.labelFront = screen.firstMissingRequirement()
+                }
+            }
+
+            labelBack: "Click here to flash file"
+            labelFront: "Insert valid IP"
+
+            onHasOpened: {
+                macAddr.close()
+                ipAddr.close()
+            }
+            onButtonClicked: screen.startFlash()
+        }
+
+        Arp {
+            id: arp
+
+            // A lookup is running.
+            property bool gettingMac: false
+
+            onGettingMac: {
+                arp.gettingMac = true
+                screen.paint(macAddr, screen.yellow)
+                macAddr.close()
+                macAddr.label = "Retrieving MAC Address"
+            }
+            onNoResponse: {
+                readyButton.ip = false
+                macAddr.label = "Couldn't obtain MAC Address"
+                screen.paint(macAddr, screen.red)
+                macAddr.text = ""
+            }
+            onReceived: macAddr.text = mac ? mac : ""
+            onFinished: arp.gettingMac = false
+            // A tool that cannot start never finishes; end the lookup so the
+            // MAC address can be typed instead.
+            onErrorOccurred: {
+                if (error === 0)
+                    arp.gettingMac = false
+            }
+        }
+
+        Flash {
+            id: f
+
+            // The flasher has reported an error in the current run.
+            property bool waserror: false
+
+            onProgressChanged: {
+                readyButton.labelFront = f.progress + "%"
+                readyButton.progress = f.progress / 100
+            }
+            onError: f.waserror = true
+            onFileInvalid: {
+                readyButton.bin = false
+                fileImage.source = screen.dropPicture
+                readyButton.close()
+                readyButton.error("Invalid file for selected device")
+            }
+            onFinished: screen.endFlash()
+            // A flasher that cannot start never finishes; report it as the
+            // failed run it is instead of showing "0%" forever.
+            onErrorOccurred: {
+                if (error === 0) {
+                    f.waserror = true
+                    screen.endFlash()
+                }
+            }
+        }
+
+        Timer {
+            id: completeTimer
+
+            interval: 1000
+            onTriggered: {
+                readyButton.complete = false
+                readyButton.frontColor = screen.grey
+                readyButton.close()
+                readyButton.labelFront = screen.firstMissingRequirement()
+            }
+        }
+
+        WorkerScript {
+            id: jScript
+
+            source: "get.js"
+            onMessage: screen.showProbeResult(messageObject)
+        }
+
+        // The probe window: every probe result is asked for when it ends.
+        Timer {
+            id: resp
+
+            property bool complete: false
+
+            interval: 3000
+            onTriggered: {
+                if (!resp.complete) {
+                    ipAddr.check = false
+                    resp.complete = true
+                    jScript.sendMessage({ "abort": true })
+                }
+            }
+        }
+
+        FileDialog {
+            id: fileDialog
+
+            title: "Please choose a file"
+            folder: shortcuts.home
+            nameFilters: ["Binary Files (*.bin)"]
+            selectMultiple: false
+            onAccepted: screen.acceptFile(String(fileDialog.fileUrl))
+        }
+
+        WorkerScript {
+            id: update
+
+            // The last derived update code.
+            property string updateCode: ""
+
+            source: "get.js"
+        }
+    }
 }
