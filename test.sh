@@ -10,6 +10,6 @@ export QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software
 scripts/setup.sh build
 (cd build && ctest --output-on-failure --timeout 300)
 
-scripts/setup.sh build-sanitize -DZUDIRUV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+scripts/setup.sh --target native_tests build-sanitize -DZUDIRUV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure --timeout 300 -L native)
