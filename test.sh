@@ -11,5 +11,6 @@ scripts/setup.sh build
 (cd build && ctest --output-on-failure --timeout 300)
 
 scripts/setup.sh --target native_tests build-sanitize -DZUDIRUV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
     ctest --output-on-failure --timeout 300 -L native)

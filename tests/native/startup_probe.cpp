@@ -26,6 +26,9 @@ QString sizeText(const QSize &size)
 
 class ShowWatcher : public QObject
 {
+public:
+    using QObject::QObject;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -37,7 +40,7 @@ protected:
 
 void inspectWindowOnceRunning()
 {
-    qApp->installEventFilter(new ShowWatcher);
+    qApp->installEventFilter(new ShowWatcher(qApp));
     QTimer::singleShot(0, [] {
         const QWindowList windows = QGuiApplication::topLevelWindows();
         report(QStringLiteral("windows"), QString::number(windows.size()));
