@@ -237,6 +237,7 @@ Rectangle {
 
         InputDelegate {
             id: ipAddr
+            objectName: "ipAddr"
 
             // A probe started from this row is pending.
             property bool check: false
@@ -285,6 +286,7 @@ Rectangle {
 
         PwdDelegate {
             id: password
+            objectName: "password"
 
             // The user's password is in use instead of the default one.
             property bool usepwd: false
@@ -316,6 +318,7 @@ Rectangle {
 
         InputDelegate {
             id: macAddr
+            objectName: "macAddr"
 
             function validateMAC() {
                 if (/^([0-9A-Fa-f]{2}[:-]){5}([0-9A-Fa-f]{2})$/.test(macAddr.text)) {
@@ -353,6 +356,7 @@ Rectangle {
 
         Image {
             id: fileImage
+            objectName: "fileImage"
 
             anchors.horizontalCenter: parent.horizontalCenter
             width: 320
@@ -398,6 +402,7 @@ Rectangle {
 
         ButtonDelegate {
             id: readyButton
+            objectName: "readyButton"
 
             // An update code has been derived; it is never cleared again.
             property bool updateCode: false
@@ -426,6 +431,7 @@ Rectangle {
 
         Arp {
             id: arp
+            objectName: "arp"
 
             // A lookup is running.
             property bool gettingMac: false
@@ -454,6 +460,7 @@ Rectangle {
 
         Flash {
             id: f
+            objectName: "f"
 
             // The flasher has reported an error in the current run.
             property bool waserror: false
@@ -482,6 +489,7 @@ Rectangle {
 
         Timer {
             id: completeTimer
+            objectName: "completeTimer"
 
             interval: 1000
             onTriggered: {
@@ -494,6 +502,7 @@ Rectangle {
 
         WorkerScript {
             id: jScript
+            objectName: "jScript"
 
             source: "get.js"
             onMessage: screen.showProbeResult(messageObject)
@@ -502,6 +511,7 @@ Rectangle {
         // The probe window: every probe result is asked for when it ends.
         Timer {
             id: resp
+            objectName: "resp"
 
             property bool complete: false
 
@@ -517,6 +527,7 @@ Rectangle {
 
         FileDialog {
             id: fileDialog
+            objectName: "fileDialog"
 
             title: "Please choose a file"
             folder: shortcuts.home
@@ -527,6 +538,7 @@ Rectangle {
 
         WorkerScript {
             id: update
+            objectName: "update"
 
             // The last derived update code.
             property string updateCode: ""

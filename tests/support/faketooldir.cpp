@@ -58,6 +58,11 @@ bool FakeToolDir::exists(const QString &fileName) const
     return QFile::exists(m_dir.filePath(fileName));
 }
 
+bool FakeToolDir::remove(const QString &fileName)
+{
+    return QFile::remove(m_dir.filePath(fileName));
+}
+
 QByteArray FakeToolDir::readFile(const QString &fileName) const
 {
     QFile file(m_dir.filePath(fileName));

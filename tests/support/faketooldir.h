@@ -25,6 +25,7 @@ public:
     // How many times `fileName` has been started.
     Q_INVOKABLE int runCount(const QString &fileName) const;
     Q_INVOKABLE bool exists(const QString &fileName) const;
+    Q_INVOKABLE bool remove(const QString &fileName);
     Q_INVOKABLE QByteArray readFile(const QString &fileName) const;
     Q_INVOKABLE bool writeFile(const QString &fileName, const QByteArray &content);
 
