@@ -1,0 +1,228 @@
+import QtQuick 2.0
+import QtTest 1.2
+import "../../../qml/content"
+
+// Behaviour shared by the plain and the password flip bar, run against both.
+TestCase {
+    id: testCase
+    name: "FlipBar"
+    width: 320
+    height: 240
+    // TestCase hides itself by default, and with it every bar under test.
+    visible: true
+    when: windowShown
+
+    Item { id: container; width: 320; height: 240 }
+
+    Component { id: inputBar; InputDelegate {} }
+    Component { id: pwdBar; PwdDelegate {} }
+    Component { id: signalSpy; SignalSpy {} }
+
+    function cleanup() {
+        container.width = 320
+    }
+
+    function createBar(kind, props) {
+        var bar = createTemporaryObject(kind === "password" ? pwdBar : inputBar, container, props || {})
+        verify(bar, "bar created")
+        if (kind === "password")
+            bar.show()
+        return bar
+    }
+
+    function spyOn(target, signalName) {
+        return createTemporaryObject(signalSpy, testCase, { target: target, signalName: signalName })
+    }
+
+    function waitForAngle(bar, angle) {
+        tryCompare(bar.transform[0], "angle", angle, 3000)
+    }
+
+    function findItems(item, predicate, found) {
+        found = found || []
+        if (predicate(item))
+            found.push(item)
+        for (var i = 0; i < item.children.length; ++i)
+            findItems(item.children[i], predicate, found)
+        return found
+    }
+
+    // Text items only: TextInput has no elide.
+    function textsOf(item) {
+        return findItems(item, function (it) { return it.elide !== undefined })
+    }
+
+    function typeText(chars) {
+        for (var i = 0; i < chars.length; ++i)
+            keyClick(chars[i])
+    }
+
+    function bothKinds() {
+        return [{ tag: "plain", kind: "plain" }, { tag: "password", kind: "password" }]
+    }
+
+    function test_defaults_data() { return bothKinds() }
+    function test_defaults(data) {
+        var bar = createBar(data.kind)
+        compare(bar.width, 320, "as wide as its parent")
+        compare(bar.height, 60)
+        compare(bar.label, "")
+        compare(bar.text, "")
+        compare(String(bar.frontColor), "#999999")
+        compare(String(bar.backColor), "#999999")
+        verify(!bar.opened && !bar.flipped)
+        verify(bar.front.enabled)
+        verify(!bar.back.enabled, "the back face starts turned away")
+        tryCompare(bar.back, "opacity", 0, 3000)
+        compare(bar.front.opacity, 1)
+        container.width = 400
+        compare(bar.width, 400, "follows the parent's width")
+    }
+
+    function test_openCloseSignalOrder_data() { return bothKinds() }
+    function test_openCloseSignalOrder(data) {
+        var bar = createBar(data.kind)
+        var log = []
+        bar.hasOpened.connect(function () { log.push("hasOpened " + bar.opened + " " + bar.flipped) })
+        bar.hasClosed.connect(function () { log.push("hasClosed " + bar.opened + " " + bar.flipped) })
+        bar.ok.connect(function () { log.push("ok") })
+
+        bar.open()
+        compare(log, ["hasOpened true true"], "marked open before it reports")
+        bar.open()
+        compare(log, ["hasOpened true true"], "a second open() is a no-op")
+        bar.close()
+        compare(log, ["hasOpened true true", "hasClosed false false"], "marked closed before it reports")
+        bar.close()
+        compare(log.length, 2, "a second close() is a no-op")
+        waitForAngle(bar, 0)
+    }
+
+    function test_enterEmitsOkAndStaysOpen_data() {
+        return [
+            { tag: "plain, Return", kind: "plain", key: Qt.Key_Return },
+            { tag: "plain, Enter", kind: "plain", key: Qt.Key_Enter },
+            { tag: "password, Return", kind: "password", key: Qt.Key_Return },
+            { tag: "password, Enter", kind: "password", key: Qt.Key_Enter }
+        ]
+    }
+    function test_enterEmitsOkAndStaysOpen(data) {
+        var bar = createBar(data.kind)
+        var okSpy = spyOn(bar, "ok")
+        var closedSpy = spyOn(bar, "hasClosed")
+        bar.open()
+        waitForAngle(bar, 180)
+        typeText("10.1")
+        keyClick(data.key)
+        compare(okSpy.count, 1)
+        compare(closedSpy.count, 0, "the bar leaves closing to its user")
+        verify(bar.opened && bar.flipped)
+        compare(bar.text, "10.1")
+    }
+
+    // Keys typed while the box is still turned away must not land in it.
+    function test_keysWaitForTheBackFace_data() { return bothKinds() }
+    function test_keysWaitForTheBackFace(data) {
+        var bar = createBar(data.kind)
+        bar.open()
+        keyClick("a")
+        compare(bar.text, "", "no keys before the back face shows")
+        waitForAngle(bar, 180)
+        keyClick("b")
+        compare(bar.text, "b")
+        bar.close()
+        waitForAngle(bar, 0)
+        keyClick("c")
+        compare(bar.text, "b", "no keys after closing")
+    }
+
+    function test_frontFaceClick_data() {
+        var rows = []
+        var kinds = bothKinds()
+        for (var i = 0; i < kinds.length; ++i) {
+            rows.push({ tag: kinds[i].tag + ": closed bar opens", kind: kinds[i].kind, openFirst: false,
+                        opens: 1 })
+            // While turning in, the front still shows but the box cannot
+            // hold the focus yet: the click only asks for it.
+            rows.push({ tag: kinds[i].tag + ": click during the turn keeps it open", kind: kinds[i].kind,
+                        openFirst: true, opens: 1 })
+        }
+        return rows
+    }
+    function test_frontFaceClick(data) {
+        var bar = createBar(data.kind, { label: "IP Address" })
+        var openedSpy = spyOn(bar, "hasOpened")
+        var closedSpy = spyOn(bar, "hasClosed")
+        if (data.openFirst) {
+            bar.open()
+            verify(bar.front.enabled, "front face still showing")
+        }
+        mouseClick(bar, bar.width / 2, bar.height / 2)
+        compare(openedSpy.count, data.opens)
+        compare(closedSpy.count, 0)
+        verify(bar.opened)
+        waitForAngle(bar, 180)
+        keyClick("7")
+        compare(bar.text, "7", "the box holds the keyboard focus once shown")
+    }
+
+    function test_openBarIgnoresClicks_data() {
+        var rows = []
+        var kinds = bothKinds()
+        for (var i = 0; i < kinds.length; ++i) {
+            rows.push({ tag: kinds[i].tag + ": margin", kind: kinds[i].kind, x: 3 })
+            rows.push({ tag: kinds[i].tag + ": box", kind: kinds[i].kind, x: 160 })
+        }
+        return rows
+    }
+    function test_openBarIgnoresClicks(data) {
+        var bar = createBar(data.kind)
+        var closedSpy = spyOn(bar, "hasClosed")
+        bar.open()
+        waitForAngle(bar, 180)
+        verify(!bar.front.enabled, "front face turned away")
+        tryCompare(bar.front, "opacity", 0, 3000)
+        mouseClick(bar, data.x, bar.height / 2)
+        mouseClick(bar, data.x, bar.height / 2)
+        compare(closedSpy.count, 0, "the hidden front face took a click")
+        verify(bar.opened)
+        keyClick("k")
+        compare(bar.text, "k", "the box kept the focus")
+    }
+
+    function test_promptFollowsText_data() {
+        return [
+            { tag: "plain", kind: "plain", prompt: "Enter IP Address" },
+            { tag: "password", kind: "password", prompt: "Enter Password" }
+        ]
+    }
+    function test_promptFollowsText(data) {
+        var bar = createBar(data.kind, { placeHolder: data.prompt })
+        var prompts = findItems(bar.back, function (it) { return it.elide !== undefined && it.text === data.prompt })
+        compare(prompts.length, 1, "one prompt bound to placeHolder")
+        var prompt = prompts[0]
+        compare(prompt.opacity, 1)
+        bar.open()
+        waitForAngle(bar, 180)
+        keyClick("1")
+        compare(prompt.opacity, 0, "first character hides it at once")
+        keyClick("2")
+        compare(prompt.opacity, 0)
+        keyClick(Qt.Key_Backspace)
+        keyClick(Qt.Key_Backspace)
+        compare(prompt.opacity, 1, "deleting the last character shows it")
+        bar.text = "x"
+        compare(prompt.opacity, 0)
+        bar.text = ""
+        compare(prompt.opacity, 1, "clearing the text shows it")
+    }
+
+    function test_unsetPlaceHolderShowsNoPrompt_data() { return bothKinds() }
+    function test_unsetPlaceHolderShowsNoPrompt(data) {
+        var bar = createBar(data.kind)
+        var texts = textsOf(bar.back)
+        verify(texts.length > 0)
+        for (var i = 0; i < texts.length; ++i)
+            compare(texts[i].text, "", "no hint without a placeHolder, not even the box's own")
+    }
+}
