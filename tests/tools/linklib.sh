@@ -1,0 +1,127 @@
+# Shared by the tool tests: a veth link between two network namespaces of the
+# test's own, checks that count failures, and a flash run against the
+# simulated boot loader. Source it; it expects ZUDIRUV_BIN_DIR.
+#
+# Nothing here talks to an address outside loopback or these namespaces: the
+# veth pair is created straight inside them and never shows up on the host.
+
+bin=${ZUDIRUV_BIN_DIR:?ZUDIRUV_BIN_DIR must name the build/bin folder}
+skip_code=77
+failures=0
+checks=0
+
+id="vq$$"
+host_ns="${id}-flasher"
+device_ns="${id}-device"
+host_if="${id}h"
+device_if="${id}d"
+host_ip=198.18.0.1
+device_ip=198.18.0.2
+unused_ip=198.18.0.99
+host_mac=02:5a:00:00:00:01
+device_mac=02:5a:00:00:00:02
+
+work=$(mktemp -d)
+# Readable for the runs that drop privileges.
+chmod 755 "$work"
+background_pids=()
+
+cleanup() {
+    local pid
+    for pid in "${background_pids[@]}"; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    ip netns del "$host_ns" 2>/dev/null
+    ip netns del "$device_ns" 2>/dev/null
+    [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+skip() {
+    echo "SKIPPED: $*"
+    exit "$skip_code"
+}
+
+check() { # description, then a command that must succeed
+    local description=$1
+    shift
+    checks=$((checks + 1))
+    if "$@"; then
+        echo "ok   - $description"
+    else
+        echo "FAIL - $description"
+        failures=$((failures + 1))
+    fi
+}
+
+finish() {
+    echo "$((checks - failures)) passed, $failures failed"
+    [ "$failures" -eq 0 ]
+    exit
+}
+
+in_host() { ip netns exec "$host_ns" "$@"; }
+in_device() { ip netns exec "$device_ns" "$@"; }
+
+make_link() {
+    [ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+    ip netns add "$host_ns" 2>/dev/null || skip "cannot create network namespaces here"
+    ip netns add "$device_ns" || skip "cannot create network namespaces here"
+    ip link add "$host_if" netns "$host_ns" address "$host_mac" type veth \
+        peer name "$device_if" netns "$device_ns" address "$device_mac" \
+        || skip "cannot create a veth pair here"
+    in_host ip addr add "$host_ip/24" dev "$host_if"
+    in_device ip addr add "$device_ip/24" dev "$device_if"
+    in_host ip link set lo up
+    in_device ip link set lo up
+    in_host ip link set "$host_if" up
+    in_device ip link set "$device_if" up
+}
+
+# The value of KEY in a bootloader-sim summary file.
+summary() { sed -n "s/^$2=//p" "$1"; }
+
+# Reads progress lines the way the program does: drop everything through the
+# line's last space and from the first "%" on; what is left must be a whole
+# number. The numbers must never fall and must end at 100.
+progress_ok() {
+    awk '/Complete:/ {
+            value = $0
+            sub(/^.* /, "", value)
+            sub(/%.*$/, "", value)
+            if (value !~ /^[0-9]+$/ || value + 0 < last) { bad = 1 }
+            last = value + 0
+            seen = 1
+        }
+        END { exit !(seen && !bad && last == 100) }' "$1"
+}
+
+# flash_over_link IMAGE SIM_OPTIONS... [-- EFLASH_OPTIONS...]
+# Starts the simulated boot loader in the device namespace and eflash.exe in
+# the flasher namespace. Leaves $work/eflash.out, $work/eflash.rc,
+# $work/sim.out (summary), $work/sim.rc and $work/received.bin.
+flash_over_link() {
+    local image=$1
+    shift
+    local sim_options=() eflash_options=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do sim_options+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    eflash_options=("$@")
+    rm -f "$work/received.bin" "$work/sim.out" "$work/eflash.out"
+
+    in_device timeout 120 "$bin/bootloader-sim" --mac "$device_mac" --address "$device_ip" \
+        --magic-wait-ms 20000 --output "$work/received.bin" "${sim_options[@]}" \
+        > "$work/sim.out" 2> "$work/sim.err" &
+    local sim_pid=$!
+    background_pids+=("$sim_pid")
+    (cd "$(dirname "$image")" && in_host timeout 120 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
+        "./$(basename "$image")" --verbose "${eflash_options[@]}") > "$work/eflash.out" 2>&1
+    echo $? > "$work/eflash.rc"
+    wait "$sim_pid"
+    echo $? > "$work/sim.rc"
+}
+
+# An image of SIZE bytes of random content at PATH.
+make_image() { head -c "$2" /dev/urandom > "$1"; }

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# arpping.exe across a veth link between two namespaces: the peer's MAC
+# address, "No response" for an unused address, both by raw ARP and by the
+# kernel's neighbour table, local addresses, and the command line.
+source "$(dirname "$0")/linklib.sh"
+make_link
+
+arp() { in_host "$bin/arpping.exe" "$@" > "$work/arp.out" 2> "$work/arp.err"; echo $? > "$work/arp.rc"; }
+rc() { cat "$work/arp.rc"; }
+third_field() { awk -F' ' 'NR == 1 { print tolower($3) }' "$work/arp.out"; }
+field_count() { awk -F' ' 'NR == 1 { print NF }' "$work/arp.out"; }
+answered_with() { [ "$(rc)" = 0 ] && [ "$(third_field)" = "$1" ] && [ "$(field_count)" -ge 4 ]; }
+no_response() { [ "$(rc)" != 0 ] && grep -q "No response" "$work/arp.out" && [ "$(wc -l < "$work/arp.out")" -eq "$1" ]; }
+
+for method in raw neighbour; do
+    export ARPPING_METHOD=$method
+    in_host ip neigh flush dev "$host_if"
+    arp -n 1 -w 3000 "$device_ip"
+    check "$method: the peer answers with its MAC address as third field" answered_with "$device_mac"
+    arp -n 1 -w 1000 "$unused_ip"
+    check "$method: an unused address gives one No response line" no_response 1
+done
+unset ARPPING_METHOD
+
+arp -n 2 -w 300 "$unused_ip"
+check "every probe of -n 2 reports No response" no_response 2
+
+arp -n 1 -w 3000 "$host_ip"
+check "an address of this host answers with its interface's MAC address" answered_with "$host_mac"
+arp -n 1 -w 3000 127.0.0.1
+check "loopback answers with 00:00:00:00:00:00" answered_with 00:00:00:00:00:00
+
+# Without privileges the packet socket is refused: say so, then use the
+# neighbour table.
+in_host ip neigh flush dev "$host_if"
+in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+    "$bin/arpping.exe" -n 1 -w 3000 "$device_ip" > "$work/arp.out" 2> "$work/arp.err"
+echo $? > "$work/arp.rc"
+check "unprivileged: still answered through the neighbour table" answered_with "$device_mac"
+check "unprivileged: stderr says raw ARP is not permitted" grep -q "needs root or CAP_NET_RAW" "$work/arp.err"
+
+bad_command_line() { [ "$(rc)" = 2 ] && grep -q "^usage:" "$work/arp.err" && [ ! -s "$work/arp.out" ]; }
+arp -n 1 "$device_ip"
+check "missing -w is refused with a usage line" bad_command_line
+arp -n 0 -w 100 "$device_ip"
+check "a count of 0 is refused" bad_command_line
+arp -n 1 -w 100 198.18.0
+check "an incomplete address is refused" bad_command_line
+
+finish

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# eflash.exe against the simulated boot loader across a veth link between two
+# namespaces. Usage: tst_eflash_link.sh sizes|faults|failures
+source "$(dirname "$0")/linklib.sh"
+make_link
+
+eflash_rc() { cat "$work/eflash.rc"; }
+sim_rc() { cat "$work/sim.rc"; }
+flashed() { [ "$(eflash_rc)" = 0 ] && [ "$(sim_rc)" = 0 ] && cmp -s "$1" "$work/received.bin"; }
+failed_with() { [ "$(eflash_rc)" = 1 ] && grep -q "^ERROR.*$1" "$work/eflash.out"; }
+sim_says() { [ "$(summary "$work/sim.out" "$1")" = "$2" ]; }
+no_complete_marker_in_errors() { ! grep "ERROR" "$work/eflash.out" | grep -q "Complete:"; }
+
+sizes() {
+    local size image
+    for size in 0 511 512 513 3145728; do
+        image="$work/image-$size.bin"
+        make_image "$image" "$size"
+        flash_over_link "$image"
+        check "$size bytes: the device received exactly the image" flashed "$image"
+        check "$size bytes: progress parses and rises to 100" progress_ok "$work/eflash.out"
+        # A size that is a multiple of 512 ends with an empty block.
+        check "$size bytes: $((size / 512 + 1)) blocks, the last of $((size % 512)) bytes" \
+            eval 'sim_says blocks $((size / 512 + 1)) && sim_says last_block_bytes $((size % 512))'
+    done
+    check "BOOTP gave the device its address" sim_says assigned_address "$device_ip"
+    check "BOOTP named this host's address on the link as server" sim_says server_address "$host_ip"
+    check "BOOTP named the image file" sim_says boot_file "image-3145728.bin"
+    check "one magic packet was enough" sim_says magic_packets 1
+
+    image="$work/variant.bin"
+    make_image "$image" 2000
+    flash_over_link "$image" --sname STELLARIS --broadcast-flag
+    check "server name in capitals and a broadcast reply" flashed "$image"
+    (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m "${device_mac//:/-}" ./variant.bin \
+        --verbose > "$work/eflash.out" 2>&1 & echo $! > "$work/eflash.pid")
+    in_device timeout 60 "$bin/bootloader-sim" --mac "$device_mac" --address "$device_ip" \
+        --output "$work/received.bin" > "$work/sim.out"
+    echo $? > "$work/sim.rc"
+    wait_for_pid() { local tries=0; while kill -0 "$1" 2>/dev/null && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done; }
+    wait_for_pid "$(cat "$work/eflash.pid")"
+    check "a MAC address with \"-\" separators, the device starting after the flasher" \
+        eval '[ "$(sim_rc)" = 0 ] && cmp -s "$image" "$work/received.bin" && grep -q "Complete: 100%" "$work/eflash.out"'
+}
+
+faults() {
+    local image="$work/faults.bin"
+    make_image "$image" 5000
+
+    flash_over_link "$image" --ignore-magic 2 --ignore-bootp-replies 1 --drop-every 4
+    check "lost magic packets, BOOTP reply and data blocks: image intact" flashed "$image"
+    check "magic packets repeat until the boot loader answers" sim_says magic_packets 3
+    check "the lost BOOTP reply is answered again" sim_says bootp_requests 2
+    check "lost blocks 4 and 8 were each sent once more" grep -q "(2 retransmissions)" "$work/eflash.out"
+    check "progress still parses" progress_ok "$work/eflash.out"
+
+    make_image "$image" 20000
+    flash_over_link "$image" --duplicate-acks
+    check "duplicated ACKs: image intact" flashed "$image"
+    # A server that answers every ACK would send each later block twice.
+    check "duplicated ACKs: no block sent twice" sim_says duplicate_blocks ""
+
+    make_image "$image" 3000
+    flash_over_link "$image" --slow-ack-every 3 --slow-ack-ms 1500
+    check "ACKs slower than the retransmission: image intact" flashed "$image"
+    check "only the blocks whose ACK was slow came twice" sim_says duplicate_blocks "3,6"
+
+    # A boot loader has no address yet and cannot answer ARP; eflash must
+    # tell its own neighbour table where the device is.
+    in_device sysctl -q -w "net.ipv4.conf.$device_if.arp_ignore=8"
+    in_host ip neigh flush dev "$host_if"
+    make_image "$image" 4000
+    flash_over_link "$image" --boot-delay-ms 700
+    check "a device that does not answer ARP is flashed all the same" flashed "$image"
+    in_device sysctl -q -w "net.ipv4.conf.$device_if.arp_ignore=0"
+}
+
+failures_() {
+    local image="$work/failing.bin" started elapsed
+    make_image "$image" 8000
+
+    flash_over_link "$image" --error-at-block 3 --error-message "Flash write failed"
+    check "TFTP error from the device: ERROR line with its message" failed_with "Flash write failed"
+    check "TFTP error from the device: no progress line claims 100" eval '! grep -q "Complete: 100%" "$work/eflash.out"'
+    check "the device did send its error" eval '[ "$(sim_rc)" = 3 ]'
+
+    flash_over_link "$image" --silent-after-block 2
+    check "device falls silent mid-transfer: ERROR line" failed_with "stopped answering"
+
+    started=$(date +%s)
+    flash_over_link "$image" --mac 02:5a:00:00:00:77 --magic-wait-ms 3000 -- --bootloader-wait-ms 2000
+    elapsed=$(( $(date +%s) - started ))
+    check "magic packets for another MAC are ignored" eval '[ "$(summary "$work/sim.out" foreign_packets)" -ge 2 ] && sim_says magic_packets 0'
+    check "no answer from the boot loader: ERROR line" failed_with "no answer from the boot loader"
+    check "no answer from the boot loader: gave up within the limit ($elapsed s)" test "$elapsed" -le 10
+
+    flash_over_link "$image" --sname other --boot-attempts 3 -- --bootloader-wait-ms 3000
+    check "a BOOTP request for another server is not answered" \
+        eval 'failed_with "no answer from the boot loader" && sim_says reason "no BOOTP reply after 3 requests"'
+    check "error lines never carry the progress marker" no_complete_marker_in_errors
+
+    (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./missing.bin --verbose) > "$work/eflash.out"
+    echo $? > "$work/eflash.rc"
+    check "missing image: ERROR line" failed_with "cannot read the image ./missing.bin"
+
+    truncate -s 33553920 "$work/huge.bin"
+    (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./huge.bin) > "$work/eflash.out"
+    echo $? > "$work/eflash.rc"
+    check "an image beyond 65535 blocks is refused" failed_with "TFTP can carry at most 33553919"
+
+    (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m 02:5a:00:00:00 ./failing.bin) > "$work/eflash.out" 2> "$work/eflash.err"
+    echo $? > "$work/eflash.rc"
+    check "a bad MAC address: usage on stderr, ERROR on stdout, exit 2" \
+        eval '[ "$(eflash_rc)" = 2 ] && grep -q "^usage:" "$work/eflash.err" && grep -q "^ERROR: bad command line" "$work/eflash.out"'
+
+    # Another program holding the TFTP port, without SO_REUSEADDR.
+    in_host perl -MSocket -e 'socket(my $s, PF_INET, SOCK_DGRAM, 0) or die;
+        bind($s, pack_sockaddr_in(69, inet_aton($ARGV[0]))) or die; sleep 30' "$host_ip" &
+    local holder=$!
+    background_pids+=("$holder")
+    sleep 0.3
+    (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./failing.bin) > "$work/eflash.out"
+    echo $? > "$work/eflash.rc"
+    kill "$holder"
+    check "TFTP port taken by another program: ERROR line" failed_with "UDP port 69 is already in use"
+
+    (cd "$work" && in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+        "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./failing.bin) > "$work/eflash.out"
+    echo $? > "$work/eflash.rc"
+    check "without privileges: ERROR line saying the port is not permitted" failed_with "not permitted to use UDP port 67"
+}
+
+case "${1:-}" in
+sizes) sizes ;;
+faults) faults ;;
+failures) failures_ ;;
+*) echo "usage: $0 sizes|faults|failures" >&2; exit 2 ;;
+esac
+finish

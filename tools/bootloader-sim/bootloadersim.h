@@ -1,0 +1,128 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The device side of an Ethernet boot-loader update, for tests and demos:
+// waits for the magic packet meant for its MAC address (UDP port 9), asks for
+// an address and an image name by BOOTP, fetches the image by TFTP and keeps
+// what it received. On request it loses, repeats or delays packets, or
+// answers with a TFTP error, the way a real link or device may.
+//
+// On a loopback address, where nothing can be broadcast, the BOOTP request
+// goes to 127.0.0.1 and the reply is taken as a unicast.
+//
+// Every wait is bounded, and stop() ends a session early from any thread.
+// The packet handling is written here on its own, not shared with eflash, so
+// that a misreading of the protocol on one side shows up in the tests.
+class BootLoaderSim
+{
+public:
+    using Milliseconds = std::chrono::milliseconds;
+
+    struct Settings
+    {
+        std::array<std::uint8_t, 6> mac{};
+        // The device's own address; it must be one of this host's.
+        in_addr address{};
+        // Found from `address` when empty.
+        std::string interfaceName;
+        // Where BOOTP requests go: broadcast when unset, 127.0.0.1 on loopback.
+        in_addr bootServer{};
+        std::string serverName = "stellaris";
+        bool broadcastFlag = false;
+
+        Milliseconds magicWait{60000};
+        Milliseconds bootRetryInterval{1000};
+        int bootAttempts = 10;
+        Milliseconds tftpTimeout{1000};
+        int tftpRetries = 5;
+        // After the last ACK: how long to stay and acknowledge a repeated
+        // last block, in case our ACK was lost.
+        Milliseconds dally{1200};
+        std::size_t maximumImageSize = 64 * 1024 * 1024;
+
+        // Misbehaviour on request; 0 leaves it off.
+        int ignoreMagicPackets = 0;
+        int ignoreBootReplies = 0;
+        // From the magic packet to the first BOOTP request (the reboot).
+        Milliseconds bootDelay{0};
+        // Pretends to lose the first arrival of every block numbered a multiple of this.
+        int dropDataEvery = 0;
+        bool duplicateAcks = false;
+        // Holds back the ACK of every block numbered a multiple of this.
+        int slowAckEvery = 0;
+        Milliseconds slowAckDelay{0};
+        // Answers this block with a TFTP error instead of an ACK.
+        int errorAtBlock = 0;
+        std::uint16_t errorCode = 3;
+        std::string errorMessage = "Disk full";
+        // Falls silent (as if switched off) once this block has arrived.
+        int silentAfterBlock = 0;
+
+        // Skips magic packet and BOOTP and reads `tftpFile` from
+        // `tftpServer`:69 at once, to compare against a plain TFTP server.
+        bool tftpOnly = false;
+        in_addr tftpServer{};
+        std::string tftpFile;
+    };
+
+    struct Result
+    {
+        enum class Outcome { Received, Aborted, Failed, Stopped };
+        Outcome outcome = Outcome::Failed;
+        std::string reason;
+        std::vector<std::uint8_t> image;
+        in_addr assignedAddress{};
+        in_addr serverAddress{};
+        std::string bootFile;
+        int magicPackets = 0;
+        int foreignPackets = 0;
+        int bootRequests = 0;
+        int blocks = 0;
+        std::size_t lastBlockSize = 0;
+        // Every block that arrived again after we had taken it.
+        std::vector<int> duplicateBlocks;
+        int strayPackets = 0;
+        double transferSeconds = 0;
+    };
+
+    explicit BootLoaderSim(Settings settings);
+    ~BootLoaderSim();
+    BootLoaderSim(const BootLoaderSim &) = delete;
+    BootLoaderSim &operator=(const BootLoaderSim &) = delete;
+
+    // One session in the calling thread.
+    Result run();
+    // One session in a thread of its own; `onFinished` is called from that
+    // thread when the session ends.
+    void start(std::function<void(const Result &)> onFinished = {});
+    void stop();
+    void wait();
+    bool isRunning() const { return m_running; }
+    // The last session's outcome; complete once it has finished.
+    Result result() const;
+
+    static const char *outcomeName(Result::Outcome outcome);
+
+private:
+    class Session;
+
+    Result runSession();
+
+    Settings m_settings;
+    std::thread m_thread;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_running{false};
+    mutable std::mutex m_resultMutex;
+    Result m_result;
+};
