@@ -120,6 +120,25 @@ TestCase {
         compare(bar.text, "10.1")
     }
 
+    function test_closeDuringTurnReversesFromReachedAngle_data() { return bothKinds() }
+    function test_closeDuringTurnReversesFromReachedAngle(data) {
+        var bar = createBar(data.kind)
+        var rotation = bar.transform[0]
+        bar.open()
+        tryVerify(function () { return rotation.angle > 20 }, 3000, "turn under way")
+        var reached = rotation.angle
+        if (reached >= 180)
+            skip("the machine stalled; the turn ended before it could be reversed")
+        var angles = []
+        var record = function () { angles.push(rotation.angle) }
+        rotation.angleChanged.connect(record)
+        bar.close()
+        waitForAngle(bar, 0)
+        rotation.angleChanged.disconnect(record)
+        for (var i = 0; i < angles.length; ++i)
+            verify(angles[i] <= reached, "jumped to " + angles[i] + " from " + reached)
+    }
+
     // Keys typed while the box is still turned away must not land in it.
     function test_keysWaitForTheBackFace_data() { return bothKinds() }
     function test_keysWaitForTheBackFace(data) {
