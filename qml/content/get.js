@@ -1,1 +1,139 @@
-// probe worker
+// Probe worker: asks a Velquor device over HTTP what it is, and uploads the
+// update code before a flash. Runs as a WorkerScript; the screen talks to it
+// only by messages and gets exactly one answer per report request.
+Qt.include("md5.js");
+
+// What the answers so far have revealed. Requests of earlier probes are never
+// cancelled, so a late answer may still land here after the next reset.
+var type = "";
+var version = "";
+var authorized = false;
+var initfail = true;
+var update = "";
+var mac = "";
+
+var configurationTitles = ["Velquor Configuration", "Time Server Configuration"];
+
+function resetFindings() {
+    type = "";
+    version = "";
+    authorized = false;
+    initfail = true;
+    update = "";
+    mac = "";
+}
+
+function contains(body, text) {
+    return body.indexOf(text) !== -1;
+}
+
+// Absent, or right at the start of the body: the devices' pages were matched
+// this way from the start, and both tests below keep that quirk on purpose.
+function absentOrAtStart(body, text) {
+    return body.indexOf(text) <= 0;
+}
+
+function classifyPage(body) {
+    if (type === "") {
+        if (contains(body, "Primary NTP Server") && absentOrAtStart(body, "SSID"))
+            type = "POE";
+        else if (contains(body, "SSID"))
+            type = "WIFI";
+        else if (contains(body, "Signal Strength"))
+            type = "VO1000";
+    }
+    if (version === "") {
+        // A later step overwrites an earlier one.
+        var generation = "";
+        if (contains(body, "TIVA"))
+            generation = "B";
+        if (contains(body, "Firmware Version") && absentOrAtStart(body, "Firmware Version B"))
+            generation = "A";
+        if (contains(body, "Firmware Version B"))
+            generation = "B";
+        version = generation;
+    }
+}
+
+function takeAnswer(probe, status, body) {
+    if (status === 200) {
+        if (probe !== "init")
+            authorized = true;
+        // The plain password was accepted: only the older line does that.
+        if (probe === "legacy")
+            version = "A";
+        if (probe === "update")
+            update = body;
+        if (probe === "mac")
+            mac = body;
+    } else if (status === 401) {
+        if (authorized === false)
+            authorized = "Unauthorized";
+    }
+
+    if (probe === "init") {
+        if (contains(body, configurationTitles[0]) || contains(body, configurationTitles[1]))
+            initfail = false;
+    } else {
+        classifyPage(body);
+    }
+}
+
+function requestPage(probe, ip, path, credential) {
+    var request = new XMLHttpRequest();
+    request.onreadystatechange = function () {
+        if (request.readyState !== XMLHttpRequest.DONE)
+            return;
+        // A failed request reads as status 0; a body that cannot be turned
+        // into text counts as an empty one.
+        var body = "";
+        try {
+            body = String(request.responseText);
+        } catch (e) {
+            body = "";
+        }
+        takeAnswer(probe, request.status, body);
+    };
+    // The random query keeps any cache on the way from answering.
+    request.open("GET", "http://" + ip + path + "?id=" + Math.random());
+    request.setRequestHeader("Authorization", "Basic " + credential);
+    request.send();
+}
+
+function startProbe(ip, pwd) {
+    resetFindings();
+    var digest = hex_md5(pwd);
+    requestPage("init", ip, "/index.html", hex_md5(""));
+    requestPage("legacy", ip, "/var/www/settings.html", pwd);
+    requestPage("type", ip, "/var/www/settings.html", digest);
+    requestPage("version", ip, "/var/www/version.html", digest);
+    requestPage("mac", ip, "/var/www/mac.html", digest);
+    requestPage("update", ip, "/var/www/update.html", digest);
+}
+
+function uploadUpdateCode(ip, pwd, code) {
+    var request = new XMLHttpRequest();
+    request.open("POST", "http://" + ip + "/etc/update_code");
+    request.setRequestHeader("Authorization", "Basic " + hex_md5(pwd));
+    request.send(code);
+}
+
+function sendFindings() {
+    WorkerScript.sendMessage({
+        version: version,
+        type: type,
+        authorized: authorized,
+        initfail: initfail,
+        update: update,
+        mac: mac
+    });
+}
+
+WorkerScript.onMessage = function (message) {
+    if (message.POST)
+        uploadUpdateCode(message.ip, message.pwd, message.code);
+    else if (message.abort)
+        sendFindings();
+    else
+        startProbe(message.ip, message.pwd);
+};

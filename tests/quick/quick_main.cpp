@@ -1,5 +1,6 @@
 #include "app/scenetypes.h"
 #include "faketooldir.h"
+#include "fixtures/devicesimulator.h"
 
 #include <QQmlEngine>
 #include <QtQml>
@@ -16,6 +17,7 @@ public slots:
     {
         registerSceneTypes();
         qmlRegisterType<FakeToolDir>("ZudiruvTest", 1, 0, "FakeToolDir");
+        qmlRegisterType<DeviceSimulator>("ZudiruvTest", 1, 0, "DeviceSimulator");
     }
 };
 
