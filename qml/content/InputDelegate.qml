@@ -60,6 +60,7 @@ Flipable {
         }
         MouseArea {
             anchors.fill: parent
+            // An open bar shows this face only in the first half of its turn.
             onClicked: {
                 if (!flipBar.opened)
                     flipBar.open()
