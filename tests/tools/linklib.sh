@@ -111,7 +111,7 @@ flash_over_link() {
     eflash_options=("$@")
     rm -f "$work/received.bin" "$work/sim.out" "$work/eflash.out"
 
-    in_device timeout 120 "$bin/bootloader-sim" --mac "$device_mac" --address "$device_ip" \
+    ip netns exec "$device_ns" timeout 120 "$bin/bootloader-sim" --mac "$device_mac" --address "$device_ip" \
         --magic-wait-ms 20000 --output "$work/received.bin" "${sim_options[@]}" \
         > "$work/sim.out" 2> "$work/sim.err" &
     local sim_pid=$!

@@ -114,8 +114,9 @@ failures_() {
         eval '[ "$(eflash_rc)" = 2 ] && grep -q "^usage:" "$work/eflash.err" && grep -q "^ERROR: bad command line" "$work/eflash.out"'
 
     # Another program holding the TFTP port, without SO_REUSEADDR.
-    in_host perl -MSocket -e 'socket(my $s, PF_INET, SOCK_DGRAM, 0) or die;
-        bind($s, pack_sockaddr_in(69, inet_aton($ARGV[0]))) or die; sleep 30' "$host_ip" &
+    # Started without the shell function, so that $! is perl itself.
+    ip netns exec "$host_ns" perl -MSocket -e 'socket(my $s, PF_INET, SOCK_DGRAM, 0) or die;
+        bind($s, pack_sockaddr_in(69, inet_aton($ARGV[0]))) or die; sleep 30' "$host_ip" > /dev/null 2>&1 &
     local holder=$!
     background_pids+=("$holder")
     sleep 0.3

@@ -113,13 +113,12 @@ public:
             const int wait = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
             if (poll(&entry, 1, wait) <= 0)
                 continue;
-            Bytes bytes(65536);
+            static thread_local std::uint8_t buffer[65536];
             socklen_t length = sizeof *from;
-            const ssize_t size = recvfrom(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(from), &length);
+            const ssize_t size = recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(from), &length);
             if (size < 0)
                 continue;
-            bytes.resize(static_cast<std::size_t>(size));
-            return bytes;
+            return Bytes(buffer, buffer + size);
         }
     }
 

@@ -114,9 +114,11 @@ bool UdpSocket::sendTo(const sockaddr_in &to, const std::vector<std::uint8_t> &b
 
 std::optional<UdpSocket::Datagram> UdpSocket::receive() const
 {
+    // One buffer for all reads: a fresh 64 KiB vector per block costs more
+    // than the block itself.
+    static thread_local std::uint8_t buffer[65536];
     Datagram datagram;
-    datagram.bytes.resize(65536);
-    iovec payload{datagram.bytes.data(), datagram.bytes.size()};
+    iovec payload{buffer, sizeof buffer};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     msghdr message{};
     message.msg_name = &datagram.from;
@@ -128,7 +130,7 @@ std::optional<UdpSocket::Datagram> UdpSocket::receive() const
     const ssize_t length = recvmsg(m_fd, &message, 0);
     if (length < 0)
         return std::nullopt;
-    datagram.bytes.resize(static_cast<std::size_t>(length));
+    datagram.bytes.assign(buffer, buffer + length);
     for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
         if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
             in_pktinfo info;
