@@ -1,0 +1,354 @@
+// eflash.exe's servers seen packet by packet, with datagrams put together
+// here by hand, and the BootLoaderSim class as a simulated device would host
+// it. Runs in a network namespace of its own (unshare), so the well-known
+// ports of its loopback are free and nothing leaves the process's own lo.
+
+#include "bootloadersim.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+const QString deviceIp = QStringLiteral("127.0.0.2");
+const QString strangerIp = QStringLiteral("127.0.0.3");
+const QString serverIp = QStringLiteral("127.0.0.1");
+const QByteArray deviceMac = QByteArray::fromHex("025a00000302");
+const QString deviceMacText = QStringLiteral("02:5a:00:00:03:02");
+
+QByteArray tftp(quint16 opcode, const QByteArray &body)
+{
+    QByteArray packet(2, '\0');
+    qToBigEndian(opcode, packet.data());
+    return packet + body;
+}
+
+QByteArray number(quint16 value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+QByteArray readRequest(const QByteArray &mode)
+{
+    return tftp(1, QByteArray("image.bin") + '\0' + mode + '\0');
+}
+
+quint16 opcodeOf(const QByteArray &packet)
+{
+    return packet.size() < 2 ? 0 : qFromBigEndian<quint16>(packet.constData());
+}
+
+quint16 numberOf(const QByteArray &packet)
+{
+    return packet.size() < 4 ? 0 : qFromBigEndian<quint16>(packet.constData() + 2);
+}
+
+QByteArray bootRequest(quint32 xid, quint8 op, quint8 htype, quint8 hlen, const QByteArray &mac,
+                       const QByteArray &serverName)
+{
+    QByteArray request(300, '\0');
+    request[0] = char(op);
+    request[1] = char(htype);
+    request[2] = char(hlen);
+    qToBigEndian(xid, request.data() + 4);
+    request.replace(28, mac.size(), mac);
+    request.replace(44, serverName.size(), serverName);
+    return request;
+}
+
+// Waits for the next datagram; an empty array when none came.
+QByteArray receive(QUdpSocket &socket, int timeoutMs, QHostAddress *from = nullptr, quint16 *port = nullptr)
+{
+    if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(timeoutMs))
+        return {};
+    QByteArray datagram(int(socket.pendingDatagramSize()), '\0');
+    socket.readDatagram(datagram.data(), datagram.size(), from, port);
+    return datagram;
+}
+
+bool bringUpLoopback()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return up;
+}
+
+}
+
+class tst_FlashProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void magicPacketsCarryTheMacAndRepeat();
+    void bootpAnswersOnlyTheBootLoader();
+    void tftpRefusesWhatIsNotAnOctetReadFromTheDevice();
+    void transferIgnoresStrangersAndResends();
+    void bootLoaderClassReportsThroughItsCallback();
+    void bootLoaderClassStopsOnRequest();
+
+private:
+    void startFlasher(int bootLoaderWaitMs = 20000);
+    QByteArray flasherOutput();
+
+    QTemporaryDir *m_dir = nullptr;
+    QProcess *m_flasher = nullptr;
+    QByteArray m_image;
+    QByteArray m_output;
+};
+
+void tst_FlashProtocol::init()
+{
+    m_dir = new QTemporaryDir;
+    m_image.resize(1300);
+    for (int i = 0; i < m_image.size(); ++i)
+        m_image[i] = char(i * 7 + 3);
+    QFile file(m_dir->filePath(QStringLiteral("image.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(m_image);
+}
+
+void tst_FlashProtocol::cleanup()
+{
+    if (m_flasher) {
+        m_flasher->kill();
+        m_flasher->waitForFinished(5000);
+    }
+    delete m_flasher;
+    m_flasher = nullptr;
+    delete m_dir;
+    m_dir = nullptr;
+    m_output.clear();
+}
+
+QByteArray tst_FlashProtocol::flasherOutput()
+{
+    m_output += m_flasher->readAll();
+    return m_output;
+}
+
+void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs)
+{
+    m_flasher = new QProcess;
+    m_flasher->setWorkingDirectory(m_dir->path());
+    m_flasher->setProcessChannelMode(QProcess::MergedChannels);
+    m_flasher->start(qEnvironmentVariable("ZUDIRUV_BIN_DIR") + QStringLiteral("/eflash.exe"),
+                     {QStringLiteral("-i"), deviceIp, QStringLiteral("-m"), deviceMacText,
+                      QStringLiteral("./image.bin"), QStringLiteral("--verbose"),
+                      QStringLiteral("--bootloader-wait-ms"), QString::number(bootLoaderWaitMs)});
+    QVERIFY(m_flasher->waitForStarted(5000));
+    // Its ports are open once it starts sending magic packets.
+    QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("Sending magic packets")
+                                 || m_flasher->state() != QProcess::Running,
+                             10000);
+    QVERIFY2(flasherOutput().contains("Sending magic packets"), flasherOutput().constData());
+}
+
+void tst_FlashProtocol::magicPacketsCarryTheMacAndRepeat()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 9));
+    startFlasher();
+
+    const QByteArray expected = QByteArray(6, char(0xaa)) + deviceMac + deviceMac + deviceMac + deviceMac;
+    QElapsedTimer clock;
+    QByteArray first = receive(device, 5000);
+    clock.start();
+    QCOMPARE(first.toHex(), expected.toHex());
+    QCOMPARE(receive(device, 5000).toHex(), expected.toHex());
+    // About 500 ms apart: never a burst.
+    QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_FlashProtocol::bootpAnswersOnlyTheBootLoader()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 68));
+    startFlasher();
+
+    const QByteArray otherMac = QByteArray::fromHex("025a000003ff");
+    const QHostAddress server(serverIp);
+    device.writeDatagram(bootRequest(1, 1, 6, 6, deviceMac, "stellaris"), server, 67);     // not Ethernet
+    device.writeDatagram(bootRequest(2, 1, 1, 8, deviceMac, "stellaris"), server, 67);     // odd length
+    device.writeDatagram(bootRequest(3, 2, 1, 6, deviceMac, "stellaris"), server, 67);     // a reply
+    device.writeDatagram(bootRequest(4, 1, 1, 6, otherMac, "stellaris"), server, 67);      // someone else
+    device.writeDatagram(bootRequest(5, 1, 1, 6, deviceMac, "pxe"), server, 67);           // other server
+    device.writeDatagram(bootRequest(6, 1, 1, 6, deviceMac, "Stellaris"), server, 67);
+
+    // Requests are handled in order, so the answer to the last one comes
+    // after anything the others could have caused.
+    const QByteArray reply = receive(device, 5000);
+    QCOMPARE(reply.size(), 300);
+    QCOMPARE(quint8(reply[0]), quint8(2));
+    QCOMPARE(qFromBigEndian<quint32>(reply.constData() + 4), quint32(6));
+    QCOMPARE(QHostAddress(qFromBigEndian<quint32>(reply.constData() + 16)), QHostAddress(deviceIp));
+    QCOMPARE(QHostAddress(qFromBigEndian<quint32>(reply.constData() + 20)), server);
+    QCOMPARE(reply.mid(28, 6).toHex(), deviceMac.toHex());
+    QCOMPARE(QByteArray(reply.constData() + 108), QByteArray("image.bin"));
+    QVERIFY(receive(device, 300).isEmpty());
+}
+
+void tst_FlashProtocol::tftpRefusesWhatIsNotAnOctetReadFromTheDevice()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    QUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress(strangerIp), 0));
+    startFlasher();
+
+    const QHostAddress server(serverIp);
+    struct Case
+    {
+        const char *what;
+        QUdpSocket *from;
+        QByteArray packet;
+        quint16 error;
+    };
+    const Case cases[] = {
+        {"write request", &device, tftp(2, QByteArray("image.bin") + '\0' + "octet" + '\0'), 4},
+        {"ACK to the server port", &device, tftp(4, number(1)), 4},
+        {"one byte", &device, QByteArray(1, '\1'), 4},
+        {"netascii", &device, readRequest("netascii"), 4},
+        {"read request from another host", &stranger, readRequest("octet"), 2},
+    };
+    for (const Case &item : cases) {
+        item.from->writeDatagram(item.packet, server, 69);
+        const QByteArray answer = receive(*item.from, 5000);
+        QVERIFY2(opcodeOf(answer) == 5, item.what);
+        QVERIFY2(numberOf(answer) == item.error, item.what);
+    }
+    QCOMPARE(m_flasher->state(), QProcess::Running);
+}
+
+void tst_FlashProtocol::transferIgnoresStrangersAndResends()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    QUdpSocket otherPort;
+    QVERIFY(otherPort.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+
+    device.writeDatagram(readRequest("OCTET"), QHostAddress(serverIp), 69);
+    QHostAddress from;
+    quint16 transferPort = 0;
+    QByteArray data = receive(device, 5000, &from, &transferPort);
+    QCOMPARE(opcodeOf(data), quint16(3));
+    QCOMPARE(numberOf(data), quint16(1));
+    QVERIFY(transferPort != 69);
+
+    // Not acknowledged: the same block again, after a while.
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray again = receive(device, 5000);
+    QCOMPARE(again, data);
+    QVERIFY2(clock.elapsed() >= 500, qPrintable(QString::number(clock.elapsed())));
+
+    // An ACK from another port is answered with "unknown transfer ID" and
+    // changes nothing.
+    otherPort.writeDatagram(tftp(4, number(1)), from, transferPort);
+    const QByteArray refusal = receive(otherPort, 5000);
+    QCOMPARE(opcodeOf(refusal), quint16(5));
+    QCOMPARE(numberOf(refusal), quint16(5));
+
+    QByteArray received = data.mid(4);
+    for (quint16 block = 1; block <= 3; ++block) {
+        device.writeDatagram(tftp(4, number(block)), from, transferPort);
+        if (block == 3)
+            break;
+        QByteArray next;
+        do // a retransmission of the previous block may still be on its way
+            next = receive(device, 5000);
+        while (numberOf(next) == block);
+        QCOMPARE(numberOf(next), quint16(block + 1));
+        received += next.mid(4);
+    }
+    QCOMPARE(received, m_image);
+    QTRY_COMPARE_WITH_TIMEOUT(m_flasher->state(), QProcess::NotRunning, 5000);
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::bootLoaderClassReportsThroughItsCallback()
+{
+    BootLoaderSim::Settings settings;
+    std::memcpy(settings.mac.data(), deviceMac.constData(), 6);
+    inet_pton(AF_INET, "127.0.0.2", &settings.address);
+    settings.magicWait = std::chrono::milliseconds(20000);
+    BootLoaderSim simulator(settings);
+    std::atomic<int> calls{0};
+    std::atomic<bool> received{false};
+    simulator.start([&](const BootLoaderSim::Result &result) {
+        received = result.outcome == BootLoaderSim::Result::Outcome::Received;
+        ++calls;
+    });
+    QVERIFY(simulator.isRunning());
+
+    startFlasher();
+    QTRY_COMPARE_WITH_TIMEOUT(m_flasher->state(), QProcess::NotRunning, 30000);
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(calls.load(), 1, 10000);
+    QVERIFY(received);
+    QVERIFY(!simulator.isRunning());
+    const BootLoaderSim::Result result = simulator.result();
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(result.image.data()), int(result.image.size())), m_image);
+    QCOMPARE(result.bootFile, std::string("image.bin"));
+}
+
+void tst_FlashProtocol::bootLoaderClassStopsOnRequest()
+{
+    BootLoaderSim::Settings settings;
+    std::memcpy(settings.mac.data(), deviceMac.constData(), 6);
+    inet_pton(AF_INET, "127.0.0.2", &settings.address);
+    settings.magicWait = std::chrono::milliseconds(60000);
+    BootLoaderSim simulator(settings);
+    std::atomic<bool> stopped{false};
+    simulator.start([&](const BootLoaderSim::Result &result) {
+        stopped = result.outcome == BootLoaderSim::Result::Outcome::Stopped;
+    });
+    simulator.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(stopped.load(), 5000);
+    simulator.wait();
+    QVERIFY(!simulator.isRunning());
+}
+
+int main(int argc, char **argv)
+{
+    // Before any thread exists: a network namespace of our own, with lo up.
+    if (unshare(CLONE_NEWNET) != 0 || !bringUpLoopback()) {
+        std::printf("SKIPPED: cannot make a network namespace here (needs root)\n");
+        return 77;
+    }
+    QCoreApplication app(argc, argv);
+    tst_FlashProtocol test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_flash_protocol.moc"
