@@ -112,6 +112,8 @@ private slots:
     void bootpAnswersOnlyTheBootLoader();
     void tftpRefusesWhatIsNotAnOctetReadFromTheDevice();
     void transferIgnoresStrangersAndResends();
+    void repeatedReadRequestKeepsTheTransfer();
+    void bootLoaderThatNeverAsksForTheImage();
     void bootLoaderClassReportsThroughItsCallback();
     void bootLoaderClassStopsOnRequest();
 
@@ -294,6 +296,45 @@ void tst_FlashProtocol::transferIgnoresStrangersAndResends()
     QTRY_COMPARE_WITH_TIMEOUT(m_flasher->state(), QProcess::NotRunning, 5000);
     QCOMPARE(m_flasher->exitCode(), 0);
     QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::repeatedReadRequestKeepsTheTransfer()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    QUdpSocket restarted;
+    QVERIFY(restarted.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+
+    const QHostAddress server(serverIp);
+    quint16 firstPort = 0, secondPort = 0, thirdPort = 0;
+    device.writeDatagram(readRequest("octet"), server, 69);
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &firstPort)), quint16(1));
+    // The same request again, from the same port: our block was lost, not
+    // the device restarted, so the transfer and its port stay.
+    device.writeDatagram(readRequest("octet"), server, 69);
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &secondPort)), quint16(1));
+    QCOMPARE(secondPort, firstPort);
+
+    // From a new port it is a new start, served from a fresh port.
+    restarted.writeDatagram(readRequest("octet"), server, 69);
+    QCOMPARE(numberOf(receive(restarted, 5000, nullptr, &thirdPort)), quint16(1));
+    QVERIFY(thirdPort != firstPort);
+    QCOMPARE(m_flasher->state(), QProcess::Running);
+}
+
+void tst_FlashProtocol::bootLoaderThatNeverAsksForTheImage()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 68));
+    startFlasher(1500);
+    device.writeDatagram(bootRequest(9, 1, 1, 6, deviceMac, "stellaris"), QHostAddress(serverIp), 67);
+    QCOMPARE(receive(device, 5000).size(), 300);
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_flasher->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("ERROR: the boot loader took an address but did not ask for the image"),
+             flasherOutput().constData());
 }
 
 void tst_FlashProtocol::bootLoaderClassReportsThroughItsCallback()

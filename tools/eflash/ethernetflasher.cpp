@@ -139,7 +139,7 @@ void EthernetFlasher::handleBootRequest(const UdpSocket::Datagram &datagram, Clo
     if (m_phase == Phase::WaitingForBootLoader) {
         m_report.info("Boot loader answered after " + std::to_string(m_magicPackets) + " magic packet(s)");
         m_phase = Phase::WaitingForRequest;
-        m_requestDeadline = now + requestWait;
+        m_requestDeadline = now + m_settings.bootLoaderWait;
     }
     const bool broadcast = request.wantsBroadcastReply() && m_route.canBroadcast;
     if (!broadcast)
@@ -230,7 +230,7 @@ bool EthernetFlasher::run()
         }
         if (m_phase == Phase::WaitingForRequest && now >= m_requestDeadline)
             return fail("the boot loader took an address but did not ask for the image within "
-                        + durationText(requestWait));
+                        + durationText(m_settings.bootLoaderWait));
         if (m_transfer) {
             m_transfer->handleTimeout(now);
             if (m_transfer->state() == TftpTransfer::State::Failed)

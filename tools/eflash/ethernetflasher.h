@@ -16,6 +16,8 @@ struct FlashSettings
     MacAddress mac{};
     std::vector<std::uint8_t> image;
     std::string bootFile;
+    // For the boot loader's first BOOTP request, and again from there to its
+    // TFTP read request.
     std::chrono::milliseconds bootLoaderWait{30000};
 };
 
@@ -30,8 +32,6 @@ public:
     using Clock = std::chrono::steady_clock;
 
     static constexpr std::chrono::milliseconds magicInterval{500};
-    // From the boot loader's first BOOTP request to its TFTP read request.
-    static constexpr std::chrono::milliseconds requestWait{20000};
     // The whole session, whatever the device does.
     static constexpr std::chrono::minutes sessionLimit{15};
     // TFTP numbers blocks with 16 bits and the last block is always short.

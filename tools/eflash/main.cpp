@@ -13,8 +13,8 @@
 // --verbose what happens on the way.
 //
 // Limits: 30 s (or --bootloader-wait-ms) for the boot loader's first BOOTP
-// request, 20 s from there to its TFTP read request, each block retransmitted
-// after 1 s up to 5 times, 15 minutes for the whole update.
+// request and as long again from there to its TFTP read request, each block
+// retransmitted after 1 s up to 5 times, 15 minutes for the whole update.
 //
 // Exit code: 0 updated, 1 failed, 2 bad command line.
 
@@ -38,9 +38,9 @@ void printUsage(std::FILE *stream)
                  "usage: eflash.exe -i IP -m MAC IMAGE [--verbose] [--bootloader-wait-ms MS]\n"
                  "  Flashes IMAGE through the Ethernet boot loader of the device at IP with MAC.\n"
                  "  --bootloader-wait-ms  how long to wait for the boot loader to answer the\n"
-                 "                        magic packets (default 30000, 100..600000)\n"
-                 "  Limits: 20 s from the boot loader's BOOTP request to its TFTP request;\n"
-                 "  blocks are resent after 1 s, at most 5 times; 15 minutes in all.\n");
+                 "                        magic packets, and again for its TFTP request\n"
+                 "                        (default 30000, 100..600000)\n"
+                 "  Blocks are resent after 1 s, at most 5 times; 15 minutes in all.\n");
 }
 
 struct Arguments
