@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -48,7 +49,7 @@ std::optional<MacAddress> NeighbourProbe::lookUp(in_addr target) const
             continue;
         if (address != wanted || device != m_route.interfaceName)
             continue;
-        if (!(std::stoul(flags, nullptr, 16) & completeFlag))
+        if (!(std::strtoul(flags.c_str(), nullptr, 16) & completeFlag))
             continue;
         if (auto mac = parseMacAddress(hardwareAddress))
             return mac;
