@@ -2,6 +2,7 @@
 #include "faketooldir.h"
 #include "fixtures/devicesimulator.h"
 
+#include <QCoreApplication>
 #include <QQmlEngine>
 #include <QtQml>
 #include <QtQuickTest>
@@ -15,6 +16,9 @@ class QuickTestSetup : public QObject
 public slots:
     void qmlEngineAvailable(QQmlEngine *)
     {
+        // The file dialog keeps its settings under the program's identity.
+        QCoreApplication::setOrganizationName(QStringLiteral("Osterline Devices"));
+        QCoreApplication::setOrganizationDomain(QStringLiteral("osterline-devices.com"));
         registerSceneTypes();
         qmlRegisterType<FakeToolDir>("ZudiruvTest", 1, 0, "FakeToolDir");
         qmlRegisterType<DeviceSimulator>("ZudiruvTest", 1, 0, "DeviceSimulator");
