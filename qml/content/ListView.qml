@@ -172,6 +172,8 @@ Rectangle {
         readyButton.type = ""
 
         readyButton.complete = true
+        // A retry after a failed run would otherwise announce success in red.
+        readyButton.backColor = green
         readyButton.labelBack = "Complete"
         readyButton.open()
         completeTimer.start()

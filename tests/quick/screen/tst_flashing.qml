@@ -192,6 +192,7 @@ ScreenTestCase {
         wait(300)
         mouseClick(button)
         tryCompare(button, "labelBack", "Complete", 5000)
+        compare(String(button.backColor), green)
         compare(tools.runCount("eflash.exe"), 2)
         verify(!tools.exists("flashfile.tmp"))
     }
