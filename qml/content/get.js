@@ -84,15 +84,8 @@ function requestPage(probe, ip, path, credential) {
     request.onreadystatechange = function () {
         if (request.readyState !== XMLHttpRequest.DONE)
             return;
-        // A failed request reads as status 0; a body that cannot be turned
-        // into text counts as an empty one.
-        var body = "";
-        try {
-            body = String(request.responseText);
-        } catch (e) {
-            body = "";
-        }
-        takeAnswer(probe, request.status, body);
+        // A failed request ends here too, with status 0 and an empty body.
+        takeAnswer(probe, request.status, request.responseText);
     };
     // The random query keeps any cache on the way from answering.
     request.open("GET", "http://" + ip + path + "?id=" + Math.random());
@@ -118,14 +111,23 @@ function uploadUpdateCode(ip, pwd, code) {
     request.send(code);
 }
 
+// A worker message carries texts of at most this many units; a longer one
+// would reach the screen as undefined. The end of such a text is kept, since
+// the update code is taken from the last characters of the update page.
+var longestMessageText = 0xFFFFFF;
+
+function carriable(text) {
+    return text.length > longestMessageText ? text.substring(text.length - longestMessageText) : text;
+}
+
 function sendFindings() {
     WorkerScript.sendMessage({
         version: version,
         type: type,
         authorized: authorized,
         initfail: initfail,
-        update: update,
-        mac: mac
+        update: carriable(update),
+        mac: carriable(mac)
     });
 }
 

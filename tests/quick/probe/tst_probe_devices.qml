@@ -158,7 +158,26 @@ TestCase {
             paths.forEach(function (path) { statuses[path] = status })
             return statuses
         }
+        var missingBut = function (kept) {
+            return statusFor(allButIndex.filter(function (path) { return path !== kept }), 404)
+        }
         return [
+            // Any one accepted request besides the index page authorizes.
+            { tag: "only the legacy request accepted",
+              device: { generation: "A", statuses: missingBut("/var/www/settings.html") },
+              expected: { authorized: true, initfail: false, type: "POE", version: "A" } },
+            { tag: "only the settings digest accepted",
+              device: { statuses: missingBut("/var/www/settings.html") },
+              expected: { authorized: true, initfail: false, type: "POE" } },
+            { tag: "only the version page accepted",
+              device: { statuses: missingBut("/var/www/version.html") },
+              expected: { authorized: true, initfail: false, version: "B" } },
+            { tag: "only the MAC page accepted",
+              device: { statuses: missingBut("/var/www/mac.html") },
+              expected: { authorized: true, initfail: false, mac: deviceMac } },
+            { tag: "only the update page accepted",
+              device: { statuses: missingBut("/var/www/update.html") },
+              expected: { authorized: true, initfail: false, update: timestamp } },
             { tag: "index recognised, other pages missing",
               device: { statuses: statusFor(allButIndex, 404) },
               expected: { initfail: false } },

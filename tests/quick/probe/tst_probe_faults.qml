@@ -1,0 +1,172 @@
+import QtQuick 2.0
+import QtTest 1.2
+import ZudiruvTest 1.0
+
+// Devices that answer badly or not at all must never stop the worker from
+// answering its report requests, and must leave only what they did answer.
+TestCase {
+    id: testCase
+    name: "ProbeFaults"
+
+    readonly property string timestamp: "2031-07-14 18:02:46"
+    readonly property string deviceMac: "02:56:51:4B:00:01"
+    readonly property var identified: ({ type: "POE", version: "B", authorized: true, initfail: false,
+                                         mac: deviceMac, update: timestamp })
+
+    Component { id: clientComponent; ProbeClient {} }
+    Component { id: deviceComponent; DeviceSimulator {} }
+
+    function startDevice(properties) {
+        var fields = { timestamp: timestamp }
+        for (var key in properties)
+            fields[key] = properties[key]
+        var device = createTemporaryObject(deviceComponent, testCase, fields)
+        verify(device.start(), "velquor-sim starts: " + device.errorText)
+        return device
+    }
+
+    function newClient() {
+        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
+        verify(client)
+        return client
+    }
+
+    function identifiedWith(changes) {
+        var fields = {}
+        for (var key in identified)
+            fields[key] = identified[key]
+        for (key in changes)
+            fields[key] = changes[key]
+        return fields
+    }
+
+    // The same worker still probes a well-behaved device correctly.
+    function verifyStillWorks(client) {
+        var device = startDevice({})
+        client.probe(device.host, "plorvask")
+        var expected = client.findings(identified)
+        client.compareFindings(client.reportMatching(expected), expected, "next probe")
+    }
+
+    function complete(r) {
+        return r.mac !== "" && r.update !== "" && r.type !== "" && r.version !== ""
+    }
+
+    // A worker message cannot carry a text longer than this; longer bodies
+    // arrive cut to their end, which is what the update code is made from.
+    readonly property int longestText: 0xFFFFFF
+
+    function test_hugeBody_data() {
+        return [
+            { tag: "50 MB update page", path: "/var/www/update.html", filler: 50 * 1000 * 1000 },
+            { tag: "update page just fits", path: "/var/www/update.html",
+              filler: longestText - timestamp.length },
+            { tag: "update page one unit too long", path: "/var/www/update.html",
+              filler: longestText - timestamp.length + 1 },
+            { tag: "50 MB MAC page", path: "/var/www/mac.html", filler: 50 * 1000 * 1000 },
+            // The settings page names the kind only after the filler.
+            { tag: "50 MB settings page", path: "/var/www/settings.html", filler: 50 * 1000 * 1000 }
+        ]
+    }
+
+    function test_hugeBody(data) {
+        var huge = {}
+        huge[data.path] = data.filler
+        var device = startDevice({ hugeBodies: huge })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        // Report requests are answered while the body is still arriving.
+        client.report()
+
+        var result = client.reportWhen(complete, 120000)
+        var field = { "/var/www/update.html": "update", "/var/www/mac.html": "mac" }[data.path]
+        if (field) {
+            var text = identified[field]
+            compare(typeof result[field], "string")
+            compare(result[field].length, Math.min(data.filler + text.length, longestText), "length of " + field)
+            verify(result[field].endsWith(text), field + " keeps its end")
+            result[field] = text
+        }
+        client.compareFindings(result, client.findings(identified))
+        verifyStillWorks(client)
+    }
+
+    function test_binaryBody_data() {
+        return [
+            { tag: "MAC page", path: "/var/www/mac.html", field: "mac", text: deviceMac },
+            { tag: "update page", path: "/var/www/update.html", field: "update", text: timestamp },
+            { tag: "settings page", path: "/var/www/settings.html" },
+            { tag: "index page", path: "/index.html" }
+        ]
+    }
+
+    function test_binaryBody(data) {
+        var device = startDevice({ binaries: [data.path] })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        var result = client.reportWhen(function (r) { return complete(r) && !r.initfail })
+        if (data.field) {
+            // Taken whole: the undecodable bytes come first, the text after them.
+            var value = result[data.field]
+            verify(value.length > data.text.length, data.field + " holds the binary part")
+            verify(value.endsWith(data.text), data.field + " ends with the page text")
+            result[data.field] = data.text
+        }
+        client.compareFindings(result, client.findings(identified))
+        verifyStillWorks(client)
+    }
+
+    function test_connectionNeverCompletes_data() {
+        return [
+            { tag: "index page", hangs: ["/index.html"], expected: identifiedWith({ initfail: true }) },
+            { tag: "settings page", hangs: ["/var/www/settings.html"], expected: identifiedWith({ type: "" }) },
+            { tag: "every page", hangs: ["*"], expected: {} }
+        ]
+    }
+
+    function test_connectionNeverCompletes(data) {
+        var device = startDevice({ hangs: data.hangs })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        tryVerify(function () { return device.requests().length >= 6 }, 10000, "six requests")
+        var expected = client.findings(data.expected)
+        client.compareFindings(client.reportMatching(expected), expected)
+        // Still pending, still nothing from them, and the worker keeps answering.
+        client.compareFindings(client.report(), expected, "second report")
+        verifyStillWorks(client)
+    }
+
+    function test_connectionReset_data() {
+        return [
+            { tag: "settings page", resets: ["/var/www/settings.html"], minimum: 2,
+              expected: identifiedWith({ type: "" }) },
+            { tag: "index page", resets: ["/index.html"], minimum: 1,
+              expected: identifiedWith({ initfail: true }) },
+            { tag: "every page", resets: ["*"], minimum: 6, expected: {} }
+        ]
+    }
+
+    function test_connectionReset(data) {
+        var device = startDevice({ resets: data.resets })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        tryVerify(function () { return device.events("reset").length >= data.minimum }, 10000,
+                  "the device reset the connections")
+        var expected = client.findings(data.expected)
+        client.compareFindings(client.reportMatching(expected), expected)
+        verifyStillWorks(client)
+    }
+
+    // Connection refused: status 0 everywhere, which changes nothing.
+    function test_nothingListening() {
+        var gone = startDevice({})
+        var host = gone.host
+        gone.stop()
+
+        var client = newClient()
+        client.probe(host, "plorvask")
+        client.compareFindings(client.report(), client.emptyFindings, "first report")
+        client.compareFindings(client.report(), client.emptyFindings, "second report")
+        verifyStillWorks(client)
+    }
+}

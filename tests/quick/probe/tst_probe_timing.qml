@@ -1,0 +1,156 @@
+import QtQuick 2.0
+import QtTest 1.2
+import ZudiruvTest 1.0
+
+// When answers arrive relative to each other and to the report requests.
+// Held answers are let go through the simulator at chosen moments, so every
+// order below is forced rather than hoped for.
+TestCase {
+    id: testCase
+    name: "ProbeTiming"
+
+    readonly property string settingsPath: "/var/www/settings.html"
+    readonly property string versionPath: "/var/www/version.html"
+    readonly property string updatePath: "/var/www/update.html"
+
+    Component { id: clientComponent; ProbeClient {} }
+    Component { id: deviceComponent; DeviceSimulator {} }
+
+    function startDevice(properties) {
+        var device = createTemporaryObject(deviceComponent, testCase, properties)
+        verify(device.start(), "velquor-sim starts: " + device.errorText)
+        return device
+    }
+
+    function newClient() {
+        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
+        verify(client)
+        return client
+    }
+
+    function waitForRequests(device, count) {
+        tryVerify(function () { return device.requests().length >= count }, 10000,
+                  count + " requests reached the device")
+    }
+
+    function test_reportBeforeAnyAnswer() {
+        var device = startDevice({ hangs: ["*"] })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        waitForRequests(device, 6)
+
+        client.compareFindings(client.report(), client.emptyFindings, "first report")
+        // Nothing was reset or cancelled by the first report; still nothing came.
+        client.compareFindings(client.report(), client.emptyFindings, "second report")
+        compare(client.messageCount, 2, "one result per report request")
+        compare(device.events("response").length, 0)
+    }
+
+    function test_secondReportShowsWhatCameInBetween() {
+        var device = startDevice({ timestamp: "2031-07-14 18:02:46", holds: [updatePath] })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        waitForRequests(device, 6)
+
+        var first = client.reportWhen(function (r) { return r.mac !== "" && r.version !== "" && r.type !== "" })
+        var partial = client.findings({ type: "POE", version: "B", authorized: true, initfail: false,
+                                        mac: "02:56:51:4B:00:01" })
+        client.compareFindings(first, partial, "before the update page answered")
+
+        device.release(updatePath)
+        partial.update = "2031-07-14 18:02:46"
+        client.compareFindings(client.reportMatching(partial), partial, "after it answered")
+        compare(device.requests().length, 6, "reports send nothing to the device")
+    }
+
+    // The old probe's update page answers after the next probe has begun.
+    function test_lateAnswerOfEarlierProbe() {
+        var earlier = startDevice({ kind: "poe", timestamp: "earlier device", mac: "02:00:00:00:00:01",
+                                    holds: [updatePath] })
+        var later = startDevice({ kind: "vo1000", timestamp: "later device", mac: "02:00:00:00:00:02",
+                                  hangs: [updatePath] })
+        var client = newClient()
+
+        client.probe(earlier.host, "plorvask")
+        waitForRequests(earlier, 6)
+        client.reportWhen(function (r) { return r.mac !== "" && r.version !== "" && r.type !== "" })
+
+        client.probe(later.host, "plorvask")
+        waitForRequests(later, 6)
+        var laterOnly = client.findings({ type: "VO1000", version: "B", authorized: true, initfail: false,
+                                          mac: "02:00:00:00:00:02" })
+        client.compareFindings(client.reportMatching(laterOnly), laterOnly, "the new probe reset everything")
+
+        earlier.release(updatePath)
+        var mixed = client.findings({ type: "VO1000", version: "B", authorized: true, initfail: false,
+                                      mac: "02:00:00:00:00:02", update: "earlier device" })
+        client.compareFindings(client.reportMatching(mixed), mixed, "the late answer joined in")
+    }
+
+    // The legacy request's 200 means generation A, whichever order the
+    // answers come in. The device takes both credentials and its version
+    // page says B, so only the order decides what is seen in between.
+    function test_legacyAnswerWins_data() {
+        return [
+            { tag: "version page first", holds: [settingsPath], bodies: {},
+              before: function (r) { return r.version === "B" && r.type === "" },
+              after: function (r) { return r.type === "POE" && r.version === "A" } },
+            // The update page carries the generation text so that its
+            // handling can be seen; the version page is held along with it.
+            { tag: "legacy first", holds: [versionPath, updatePath],
+              bodies: { "/var/www/update.html": "TIVA Firmware Version B" },
+              before: function (r) { return r.version === "A" && r.type === "POE" },
+              after: function (r) { return r.update === "TIVA Firmware Version B" } }
+        ]
+    }
+
+    function test_legacyAnswerWins(data) {
+        var device = startDevice({ accept: "both", holds: data.holds, bodies: data.bodies })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        waitForRequests(device, 6)
+
+        verify(data.before(client.reportWhen(data.before)), "the first answers were handled")
+        device.release("")
+        var result = client.reportWhen(data.after)
+        verify(data.after(result), "the held answers were handled")
+        compare(result.version, "A")
+        compare(result.authorized, true)
+    }
+
+    // The kind comes from the first body that names one.
+    function test_firstKindTextWins() {
+        var device = startDevice({ generation: "A", accept: "both", holds: [settingsPath],
+                                   bodies: { "/var/www/mac.html": "<td>Signal Strength</td>" } })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        waitForRequests(device, 6)
+        compare(client.reportWhen(function (r) { return r.type !== "" }).type, "VO1000")
+
+        device.release(settingsPath)
+        var result = client.reportWhen(function (r) { return r.version === "A" })
+        compare(result.version, "A", "the settings pages were handled")
+        compare(result.type, "VO1000")
+    }
+
+    // A 401 turns false into "Unauthorized" but never takes back a true. The
+    // held update page of a generation A device is refused; its body names a
+    // kind, which shows when the refusal has been handled.
+    function test_refusalAfterAcceptance() {
+        var device = startDevice({ generation: "A", holds: [updatePath],
+                                   bodies: { "/var/www/settings.html": "<p>settings</p>",
+                                             "/var/www/update.html": "<p>Signal Strength</p>" } })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        waitForRequests(device, 6)
+        var before = client.reportWhen(function (r) { return r.version === "A" })
+        compare(before.authorized, true, "the plain password was accepted")
+        compare(before.type, "")
+
+        device.release(updatePath)
+        var expected = client.findings({ type: "VO1000", version: "A", authorized: true, initfail: false })
+        client.compareFindings(client.reportMatching(expected), expected)
+        compare(device.events("response").filter(function (e) { return e.path === updatePath })
+                    .map(function (e) { return e.status }), [401])
+    }
+}
