@@ -1,3 +1,4 @@
+#include "bootloaderhost.h"
 #include "controlinput.h"
 #include "requestlog.h"
 #include "simoptions.h"
@@ -58,6 +59,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    BootLoaderHost bootLoader(options.address, options.boot, &log);
+    if (options.bootLoader && !bootLoader.start()) {
+        printLine(stderr, QStringLiteral("velquor-sim: ") + bootLoader.errorString());
+        return 1;
+    }
+
     ControlInput control;
     QObject::connect(&control, &ControlInput::commandReceived,
                      [&](const QString &command, const QString &argument) {
@@ -70,5 +77,7 @@ int main(int argc, char *argv[])
         QObject::connect(&control, &ControlInput::endOfInput, &app, &QCoreApplication::quit);
 
     printLine(stdout, QStringLiteral("listening on ") + endpoint(web.address(), web.port()));
+    if (options.bootLoader)
+        printLine(stdout, QStringLiteral("boot loader waiting for the magic packet for ") + bootLoader.mac());
     return app.exec();
 }

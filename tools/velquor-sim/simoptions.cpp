@@ -27,6 +27,11 @@ const char *const description =
     "Fault options take a request path (without query) or \"*\" for every path\n"
     "and may be given several times; an exact path overrides \"*\".\n"
     "\n"
+    "With --boot-loader the device also runs its Ethernet boot loader: it waits\n"
+    "for the magic packet (UDP port 9), asks for an address by BOOTP and fetches\n"
+    "the image by TFTP, session after session; each flash is logged as a\n"
+    "\"flash\" event. Its ports need root.\n"
+    "\n"
     "Commands on standard input, one per line: \"release [PATH]\" answers held\n"
     "requests (all of them without PATH); \"quit\" stops the device.\n"
     "\n"
@@ -108,6 +113,21 @@ SimOptionsParser::Outcome SimOptionsParser::parse(const QStringList &arguments)
         {QStringLiteral("body"),
          QStringLiteral("Replace the body of the answer at PATH by TEXT."),
          QStringLiteral("PATH=TEXT")},
+        {QStringLiteral("boot-loader"),
+         QStringLiteral("Also simulate the device's Ethernet boot loader (needs root).")},
+        {QStringLiteral("boot-mac"),
+         QStringLiteral("MAC address the boot loader answers to (default: the hardware address "
+                        "of the interface holding --address, as an ARP lookup reports it; "
+                        "00:00:00:00:00:00 on loopback)."),
+         QStringLiteral("MAC")},
+        {QStringLiteral("image-out"),
+         QStringLiteral("Write every image the boot loader receives to FILE."),
+         QStringLiteral("file")},
+        {QStringLiteral("boot-drop-every"),
+         QStringLiteral("Boot loader loses the first copy of every Nth TFTP data block."),
+         QStringLiteral("N")},
+        {QStringLiteral("boot-error-at"),
+         QStringLiteral("Boot loader answers TFTP block N with an error."), QStringLiteral("N")},
     });
     m_help = parser.helpText();
 
@@ -117,8 +137,10 @@ SimOptionsParser::Outcome SimOptionsParser::parse(const QStringList &arguments)
     }
     if (parser.isSet(help))
         return Outcome::ShowHelp;
-    return readGeneral(parser) && readDevice(parser) && readBehaviours(parser) ? Outcome::Run
-                                                                                 : Outcome::Invalid;
+    return readGeneral(parser) && readDevice(parser) && readBehaviours(parser)
+            && readBootLoader(parser)
+        ? Outcome::Run
+        : Outcome::Invalid;
 }
 
 bool SimOptionsParser::readGeneral(const QCommandLineParser &parser)
@@ -233,4 +255,22 @@ bool SimOptionsParser::readBehaviours(const QCommandLineParser &parser)
         behaviour.body = value.toUtf8();
     }
     return true;
+}
+
+bool SimOptionsParser::readBootLoader(const QCommandLineParser &parser)
+{
+    m_options.bootLoader = parser.isSet(QStringLiteral("boot-loader"));
+    BootLoaderHost::Settings &boot = m_options.boot;
+    boot.mac = parser.value(QStringLiteral("boot-mac"));
+    boot.imageFile = parser.value(QStringLiteral("image-out"));
+    const auto count = [&](const QString &option, int &target) {
+        if (!parser.isSet(option))
+            return true;
+        bool ok = false;
+        target = parser.value(option).toInt(&ok);
+        return ok && target > 0 ? true
+                                : fail(QStringLiteral("--%1 wants a positive number").arg(option));
+    };
+    return count(QStringLiteral("boot-drop-every"), boot.dropDataEvery)
+        && count(QStringLiteral("boot-error-at"), boot.errorAtBlock);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bootloaderhost.h"
 #include "webinterface.h"
 
 #include <QCommandLineParser>
@@ -14,6 +15,8 @@ struct SimOptions
     QHostAddress address = QHostAddress(QStringLiteral("127.0.0.2"));
     quint16 port = 80;
     WebInterface::Settings web;
+    bool bootLoader = false;
+    BootLoaderHost::Settings boot;
     QString logFile;      // empty: standard output
     bool quitOnEof = false;
 };
@@ -35,6 +38,7 @@ private:
     bool readGeneral(const QCommandLineParser &parser);
     bool readDevice(const QCommandLineParser &parser);
     bool readBehaviours(const QCommandLineParser &parser);
+    bool readBootLoader(const QCommandLineParser &parser);
 
     SimOptions m_options;
     QString m_error;

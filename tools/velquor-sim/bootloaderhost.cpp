@@ -1,0 +1,126 @@
+#include "bootloaderhost.h"
+
+#include "requestlog.h"
+
+#include <QFile>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <arpa/inet.h>
+
+namespace {
+
+// Between sessions, so that a session that fails at once cannot spin.
+constexpr int restartDelayMs = 200;
+
+QString hardwareAddressOf(const QHostAddress &address)
+{
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+            if (entry.ip().isEqual(address, QHostAddress::TolerantConversion)
+                || (address.isLoopback() && interface.flags().testFlag(QNetworkInterface::IsLoopBack))) {
+                const QString mac = interface.hardwareAddress();
+                return mac.isEmpty() ? QStringLiteral("00:00:00:00:00:00") : mac;
+            }
+        }
+    }
+    return QString();
+}
+
+bool parseMac(const QString &text, std::array<std::uint8_t, 6> &mac)
+{
+    const QStringList parts = text.split(QRegExp(QStringLiteral("[:-]")));
+    if (parts.size() != 6)
+        return false;
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        const uint value = parts.at(i).toUInt(&ok, 16);
+        if (!ok || parts.at(i).size() != 2)
+            return false;
+        mac[std::size_t(i)] = std::uint8_t(value);
+    }
+    return true;
+}
+
+} // namespace
+
+BootLoaderHost::BootLoaderHost(const QHostAddress &address, Settings settings, RequestLog *log)
+    : m_address(address)
+    , m_settings(std::move(settings))
+    , m_log(log)
+{
+}
+
+BootLoaderHost::~BootLoaderHost()
+{
+    if (m_simulator)
+        m_simulator->stop();
+}
+
+bool BootLoaderHost::start()
+{
+    m_macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
+    BootLoaderSim::Settings settings;
+    if (!parseMac(m_macText, settings.mac)) {
+        m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(m_macText);
+        return false;
+    }
+    if (inet_pton(AF_INET, m_address.toString().toLatin1().constData(), &settings.address) != 1) {
+        m_error = QStringLiteral("the boot loader needs an IPv4 address");
+        return false;
+    }
+    // The magic packet arrives on port 9 and BOOTP replies on 68.
+    for (const quint16 port : {quint16(9), quint16(68)}) {
+        QUdpSocket probe;
+        if (!probe.bind(m_address, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+            m_error = QStringLiteral("cannot use UDP port %1 on %2 (ports below 1024 need root): %3")
+                          .arg(port).arg(m_address.toString(), probe.errorString());
+            return false;
+        }
+    }
+    settings.dropDataEvery = m_settings.dropDataEvery;
+    settings.errorAtBlock = m_settings.errorAtBlock;
+    m_simulator = std::make_unique<BootLoaderSim>(settings);
+    startSession();
+    return true;
+}
+
+void BootLoaderHost::startSession()
+{
+    m_simulator->start([this](const BootLoaderSim::Result &result) {
+        // Called on the session's own thread; the log and the next session
+        // belong to this object's thread.
+        QMetaObject::invokeMethod(this, [this, result] { sessionEnded(result); }, Qt::QueuedConnection);
+    });
+}
+
+void BootLoaderHost::sessionEnded(const BootLoaderSim::Result &result)
+{
+    using Outcome = BootLoaderSim::Result::Outcome;
+    if (result.outcome == Outcome::Stopped)
+        return;
+    // A session that saw no magic packet is just the boot loader waiting.
+    if (result.magicPackets > 0) {
+        const bool written = result.outcome == Outcome::Received && writeImage(result.image);
+        m_log->write(QStringLiteral("flash"),
+                     {{QStringLiteral("outcome"), QString::fromLatin1(BootLoaderSim::outcomeName(result.outcome))},
+                      {QStringLiteral("reason"), QString::fromStdString(result.reason)},
+                      {QStringLiteral("bytes"), double(result.image.size())},
+                      {QStringLiteral("blocks"), result.blocks},
+                      {QStringLiteral("image_written"), written}});
+    }
+    QTimer::singleShot(restartDelayMs, this, &BootLoaderHost::startSession);
+}
+
+bool BootLoaderHost::writeImage(const std::vector<std::uint8_t> &image)
+{
+    if (m_settings.imageFile.isEmpty())
+        return false;
+    QFile file(m_settings.imageFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const qint64 size = qint64(image.size());
+    return file.write(reinterpret_cast<const char *>(image.data()), size) == size;
+}

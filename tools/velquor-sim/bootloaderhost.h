@@ -1,0 +1,52 @@
+#pragma once
+
+#include "bootloadersim.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class RequestLog;
+
+// The simulated device's Ethernet boot loader: one session after another,
+// for as long as the device runs, as a real device re-enters its boot loader
+// for every update. Each session's outcome goes to the log as a "flash"
+// event, and a received image to a file if one is named.
+class BootLoaderHost : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        // Empty: the hardware address of the interface holding the device's
+        // address, which is what an ARP lookup of that address reports.
+        QString mac;
+        QString imageFile;
+        int dropDataEvery = 0;
+        int errorAtBlock = 0;
+    };
+
+    BootLoaderHost(const QHostAddress &address, Settings settings, RequestLog *log);
+    ~BootLoaderHost() override;
+
+    // Checks that the boot loader's UDP ports can be had, then starts the
+    // first session. False, with errorString() set, when they cannot.
+    bool start();
+    QString errorString() const { return m_error; }
+    QString mac() const { return m_macText; }
+
+private:
+    void startSession();
+    void sessionEnded(const BootLoaderSim::Result &result);
+    bool writeImage(const std::vector<std::uint8_t> &image);
+
+    QHostAddress m_address;
+    Settings m_settings;
+    RequestLog *m_log;
+    QString m_macText;
+    QString m_error;
+    std::unique_ptr<BootLoaderSim> m_simulator;
+};
