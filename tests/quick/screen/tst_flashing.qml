@@ -167,7 +167,7 @@ ScreenTestCase {
 
         wait(300)
         mouseClick(button)
-        wait(200)
+        wait(500)
         compare(tools.runCount("eflash.exe"), 1)
 
         tryCompare(button, "complete", false, 3000)

@@ -43,6 +43,7 @@ ScreenTestCase {
         var ip = part("ipAddr")
         enterText("ipAddr", "127.0.0.9")
         compare(ip.label, "Testing IP Address")
+        tryVerify(function () { return tools.runCount("arpping.exe") === 1 }, 5000)
         compare(tools.lastArguments("arpping.exe"), ["-n", "1", "-w", "3000", "127.0.0.9"])
         tryCompare(part("macAddr"), "label", "Couldn't obtain MAC Address", 5000)
         // Nothing listens there, yet the result waits for the window's end.
@@ -116,14 +117,14 @@ ScreenTestCase {
         compare(password.visible, true)
         compare(password.opened, true)
         compare(password.usepwd, true)
-        compare(screen.height, 610)
+        tryCompare(screen, "height", 610)
 
         enterTextInOpenRow(password, "s3cret")
         compare(password.label, "******")
         compare(ip.label, "Testing IP Address")
         tryCompare(ip, "label", deviceAddress + " (POE Clock Type B)", probeWait)
         compare(password.visible, false)
-        compare(screen.height, 550)
+        tryCompare(screen, "height", 550)
         compare(part("readyButton").type, "A")
     }
 
