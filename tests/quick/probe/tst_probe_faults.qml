@@ -49,7 +49,7 @@ TestCase {
     }
 
     function complete(r) {
-        return r.mac !== "" && r.update !== "" && r.type !== "" && r.version !== ""
+        return r.mac !== "" && r.update !== "" && r.type !== "" && r.version !== "" && !r.initfail
     }
 
     // A worker message cannot carry a text longer than this; longer bodies
@@ -104,7 +104,7 @@ TestCase {
         var device = startDevice({ binaries: [data.path] })
         var client = newClient()
         client.probe(device.host, "plorvask")
-        var result = client.reportWhen(function (r) { return complete(r) && !r.initfail })
+        var result = client.reportWhen(complete)
         if (data.field) {
             // Taken whole: the undecodable bytes come first, the text after them.
             var value = result[data.field]
