@@ -55,6 +55,7 @@ TestCase {
     // A worker message cannot carry a text longer than this; longer bodies
     // arrive cut to their end, which is what the update code is made from.
     readonly property int longestText: 0xFFFFFF
+    readonly property int longestBody: 64 * 1024 * 1024
 
     function test_hugeBody_data() {
         return [
@@ -65,7 +66,14 @@ TestCase {
               filler: longestText - timestamp.length + 1 },
             { tag: "50 MB MAC page", path: "/var/www/mac.html", filler: 50 * 1000 * 1000 },
             // The settings page names the kind only after the filler.
-            { tag: "50 MB settings page", path: "/var/www/settings.html", filler: 50 * 1000 * 1000 }
+            { tag: "50 MB settings page", path: "/var/www/settings.html", filler: 50 * 1000 * 1000 },
+            // Past 64 MiB a body is not read at all; its status still counts.
+            { tag: "update page over 64 MiB", path: "/var/www/update.html", filler: longestBody,
+              expected: identifiedWith({ update: "" }) },
+            { tag: "settings page over 64 MiB", path: "/var/www/settings.html", filler: longestBody,
+              expected: identifiedWith({ type: "" }) },
+            { tag: "update page of exactly 64 MiB", path: "/var/www/update.html",
+              filler: longestBody - timestamp.length }
         ]
     }
 
@@ -77,6 +85,15 @@ TestCase {
         client.probe(device.host, "plorvask")
         // Report requests are answered while the body is still arriving.
         client.report()
+
+        if (data.expected) {
+            tryVerify(function () { return device.events("response").length >= 6 }, 120000,
+                      "the device sent every answer")
+            var expected = client.findings(data.expected)
+            client.compareFindings(client.reportMatching(expected, 120000), expected)
+            verifyStillWorks(client)
+            return
+        }
 
         var result = client.reportWhen(complete, 120000)
         var field = { "/var/www/update.html": "update", "/var/www/mac.html": "mac" }[data.path]
