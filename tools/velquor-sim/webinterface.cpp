@@ -111,10 +111,12 @@ void WebInterface::deliver(const QPointer<HttpConnection> &connection, const Htt
                            const PathBehaviour &behaviour)
 {
     if (behaviour.delayMs > 0) {
-        QTimer::singleShot(behaviour.delayMs, this, [this, connection, request, behaviour] {
-            if (connection)
-                connection->respond(answer(request, behaviour));
-        });
+        // A coarse timer may fire a little early; a late answer must really be late.
+        QTimer::singleShot(behaviour.delayMs, Qt::PreciseTimer, this,
+                           [this, connection, request, behaviour] {
+                               if (connection)
+                                   connection->respond(answer(request, behaviour));
+                           });
         return;
     }
     if (connection)

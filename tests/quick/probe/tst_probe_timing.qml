@@ -63,6 +63,23 @@ TestCase {
         compare(device.requests().length, 6, "reports send nothing to the device")
     }
 
+    // A slow page joins the findings whenever it arrives.
+    function test_slowPageStillCounts() {
+        var device = startDevice({ timestamp: "slow stamp", delays: { "/var/www/update.html": 700 } })
+        var client = newClient()
+        client.probe(device.host, "plorvask")
+        var expected = client.findings({ type: "POE", version: "B", authorized: true, initfail: false,
+                                         mac: "02:56:51:4B:00:01", update: "slow stamp" })
+        client.compareFindings(client.reportMatching(expected), expected)
+
+        var asked = device.requests().filter(function (e) { return e.path === updatePath })
+        var answered = device.events("response").filter(function (e) { return e.path === updatePath })
+        compare(asked.length, 1)
+        compare(answered.length, 1)
+        // Log times are whole milliseconds.
+        verify(answered[0].ms - asked[0].ms >= 699, "answered " + (answered[0].ms - asked[0].ms) + " ms later")
+    }
+
     // The old probe's update page answers after the next probe has begun.
     function test_lateAnswerOfEarlierProbe() {
         var earlier = startDevice({ kind: "poe", timestamp: "earlier device", mac: "02:00:00:00:00:01",
