@@ -1,5 +1,6 @@
 #include "bootloaderhost.h"
 
+#include "macaddress.h"
 #include "requestlog.h"
 
 #include <QFile>
@@ -29,21 +30,6 @@ QString hardwareAddressOf(const QHostAddress &address)
     return QString();
 }
 
-bool parseMac(const QString &text, std::array<std::uint8_t, 6> &mac)
-{
-    const QStringList parts = text.split(QRegExp(QStringLiteral("[:-]")));
-    if (parts.size() != 6)
-        return false;
-    for (int i = 0; i < 6; ++i) {
-        bool ok = false;
-        const uint value = parts.at(i).toUInt(&ok, 16);
-        if (!ok || parts.at(i).size() != 2)
-            return false;
-        mac[std::size_t(i)] = std::uint8_t(value);
-    }
-    return true;
-}
-
 } // namespace
 
 BootLoaderHost::BootLoaderHost(const QHostAddress &address, Settings settings, RequestLog *log)
@@ -62,11 +48,13 @@ BootLoaderHost::~BootLoaderHost()
 bool BootLoaderHost::start()
 {
     m_macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
-    BootLoaderSim::Settings settings;
-    if (!parseMac(m_macText, settings.mac)) {
+    const std::optional<MacAddress> mac = parseMacAddress(m_macText.toStdString());
+    if (!mac) {
         m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(m_macText);
         return false;
     }
+    BootLoaderSim::Settings settings;
+    settings.mac = *mac;
     if (inet_pton(AF_INET, m_address.toString().toLatin1().constData(), &settings.address) != 1) {
         m_error = QStringLiteral("the boot loader needs an IPv4 address");
         return false;
