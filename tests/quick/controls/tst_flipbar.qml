@@ -3,58 +3,26 @@ import QtTest 1.2
 import "../../../qml/content"
 
 // Behaviour shared by the plain and the password flip bar, run against both.
-TestCase {
-    id: testCase
+ControlTestCase {
     name: "FlipBar"
-    width: 320
-    height: 240
-    // TestCase hides itself by default, and with it every bar under test.
-    visible: true
-    when: windowShown
-
-    Item { id: container; width: 320; height: 240 }
 
     Component { id: inputBar; InputDelegate {} }
     Component { id: pwdBar; PwdDelegate {} }
-    Component { id: signalSpy; SignalSpy {} }
 
     function cleanup() {
         container.width = 320
     }
 
-    function createBar(kind, props) {
-        var bar = createTemporaryObject(kind === "password" ? pwdBar : inputBar, container, props || {})
-        verify(bar, "bar created")
+    function createBar(kind, properties) {
+        var bar = createControl(kind === "password" ? pwdBar : inputBar, properties)
         if (kind === "password")
             bar.show()
         return bar
     }
 
-    function spyOn(target, signalName) {
-        return createTemporaryObject(signalSpy, testCase, { target: target, signalName: signalName })
-    }
-
-    function waitForAngle(bar, angle) {
-        tryCompare(bar.transform[0], "angle", angle, 3000)
-    }
-
-    function findItems(item, predicate, found) {
-        found = found || []
-        if (predicate(item))
-            found.push(item)
-        for (var i = 0; i < item.children.length; ++i)
-            findItems(item.children[i], predicate, found)
-        return found
-    }
-
     // Text items only: TextInput has no elide.
     function textsOf(item) {
         return findItems(item, function (it) { return it.elide !== undefined })
-    }
-
-    function typeText(chars) {
-        for (var i = 0; i < chars.length; ++i)
-            keyClick(chars[i])
     }
 
     function bothKinds() {
@@ -68,8 +36,8 @@ TestCase {
         compare(bar.height, 60)
         compare(bar.label, "")
         compare(bar.text, "")
-        compare(String(bar.frontColor), "#999999")
-        compare(String(bar.backColor), "#999999")
+        compare(String(bar.frontColor), grey)
+        compare(String(bar.backColor), grey)
         verify(!bar.opened && !bar.flipped)
         verify(bar.front.enabled)
         verify(!bar.back.enabled, "the back face starts turned away")
@@ -110,8 +78,7 @@ TestCase {
         var bar = createBar(data.kind)
         var okSpy = spyOn(bar, "ok")
         var closedSpy = spyOn(bar, "hasClosed")
-        bar.open()
-        waitForAngle(bar, 180)
+        openFully(bar)
         typeText("10.1")
         keyClick(data.key)
         compare(okSpy.count, 1)
@@ -176,7 +143,7 @@ TestCase {
             bar.open()
             verify(bar.front.enabled, "front face still showing")
         }
-        mouseClick(bar, bar.width / 2, bar.height / 2)
+        clickCentre(bar)
         compare(openedSpy.count, data.opens)
         compare(closedSpy.count, 0)
         verify(bar.opened)
@@ -197,8 +164,7 @@ TestCase {
     function test_openBarIgnoresClicks(data) {
         var bar = createBar(data.kind)
         var closedSpy = spyOn(bar, "hasClosed")
-        bar.open()
-        waitForAngle(bar, 180)
+        openFully(bar)
         verify(!bar.front.enabled, "front face turned away")
         tryCompare(bar.front, "opacity", 0, 3000)
         mouseClick(bar, data.x, bar.height / 2)
@@ -221,8 +187,7 @@ TestCase {
         compare(prompts.length, 1, "one prompt bound to placeHolder")
         var prompt = prompts[0]
         compare(prompt.opacity, 1)
-        bar.open()
-        waitForAngle(bar, 180)
+        openFully(bar)
         keyClick("1")
         compare(prompt.opacity, 0, "first character hides it at once")
         keyClick("2")
