@@ -29,6 +29,22 @@ ControlTestCase {
         return [{ tag: "plain", kind: "plain" }, { tag: "password", kind: "password" }]
     }
 
+    // Each variant for both kinds of bar, tagged "kind: variant".
+    function bothKindsWith(variants) {
+        var rows = []
+        bothKinds().forEach(function (kind) {
+            variants.forEach(function (variant) {
+                var row = { tag: kind.tag + ": " + variant.tag, kind: kind.kind }
+                for (var field in variant) {
+                    if (field !== "tag")
+                        row[field] = variant[field]
+                }
+                rows.push(row)
+            })
+        })
+        return rows
+    }
+
     function test_defaults_data() { return bothKinds() }
     function test_defaults(data) {
         var bar = createBar(data.kind)
@@ -123,17 +139,12 @@ ControlTestCase {
     }
 
     function test_frontFaceClick_data() {
-        var rows = []
-        var kinds = bothKinds()
-        for (var i = 0; i < kinds.length; ++i) {
-            rows.push({ tag: kinds[i].tag + ": closed bar opens", kind: kinds[i].kind, openFirst: false,
-                        opens: 1 })
+        return bothKindsWith([
+            { tag: "closed bar opens", openFirst: false, opens: 1 },
             // While turning in, the front still shows but the box cannot
             // hold the focus yet: the click only asks for it.
-            rows.push({ tag: kinds[i].tag + ": click during the turn keeps it open", kind: kinds[i].kind,
-                        openFirst: true, opens: 1 })
-        }
-        return rows
+            { tag: "click during the turn keeps it open", openFirst: true, opens: 1 }
+        ])
     }
     function test_frontFaceClick(data) {
         var bar = createBar(data.kind, { label: "IP Address" })
@@ -153,13 +164,7 @@ ControlTestCase {
     }
 
     function test_openBarIgnoresClicks_data() {
-        var rows = []
-        var kinds = bothKinds()
-        for (var i = 0; i < kinds.length; ++i) {
-            rows.push({ tag: kinds[i].tag + ": margin", kind: kinds[i].kind, x: 3 })
-            rows.push({ tag: kinds[i].tag + ": box", kind: kinds[i].kind, x: 160 })
-        }
-        return rows
+        return bothKindsWith([{ tag: "margin", x: 3 }, { tag: "box", x: 160 }])
     }
     function test_openBarIgnoresClicks(data) {
         var bar = createBar(data.kind)

@@ -124,23 +124,19 @@ ProbeTestCase {
         var missingBut = function (kept) {
             return statusFor(allButIndex.filter(function (path) { return path !== kept }), 404)
         }
+        // Any one accepted request besides the index page authorizes.
+        var onlyAccepted = function (what, kept, found, device) {
+            return { tag: "only the " + what + " accepted",
+                     device: overlaid(device, { statuses: missingBut(kept) }),
+                     expected: overlaid({ authorized: true, initfail: false }, found) }
+        }
         return [
-            // Any one accepted request besides the index page authorizes.
-            { tag: "only the legacy request accepted",
-              device: { generation: "A", statuses: missingBut("/var/www/settings.html") },
-              expected: { authorized: true, initfail: false, type: "POE", version: "A" } },
-            { tag: "only the settings digest accepted",
-              device: { statuses: missingBut("/var/www/settings.html") },
-              expected: { authorized: true, initfail: false, type: "POE" } },
-            { tag: "only the version page accepted",
-              device: { statuses: missingBut("/var/www/version.html") },
-              expected: { authorized: true, initfail: false, version: "B" } },
-            { tag: "only the MAC page accepted",
-              device: { statuses: missingBut("/var/www/mac.html") },
-              expected: { authorized: true, initfail: false, mac: deviceMac } },
-            { tag: "only the update page accepted",
-              device: { statuses: missingBut("/var/www/update.html") },
-              expected: { authorized: true, initfail: false, update: timestamp } },
+            onlyAccepted("legacy request", "/var/www/settings.html", { type: "POE", version: "A" },
+                         { generation: "A" }),
+            onlyAccepted("settings digest", "/var/www/settings.html", { type: "POE" }),
+            onlyAccepted("version page", "/var/www/version.html", { version: "B" }),
+            onlyAccepted("MAC page", "/var/www/mac.html", { mac: deviceMac }),
+            onlyAccepted("update page", "/var/www/update.html", { update: timestamp }),
             { tag: "index recognised, other pages missing",
               device: { statuses: statusFor(allButIndex, 404) },
               expected: { initfail: false } },
