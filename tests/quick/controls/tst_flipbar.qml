@@ -34,11 +34,10 @@ ControlTestCase {
         var rows = []
         bothKinds().forEach(function (kind) {
             variants.forEach(function (variant) {
-                var row = { tag: kind.tag + ": " + variant.tag, kind: kind.kind }
-                for (var field in variant) {
-                    if (field !== "tag")
-                        row[field] = variant[field]
-                }
+                var row = { kind: kind.kind }
+                for (var field in variant)
+                    row[field] = variant[field]
+                row.tag = kind.tag + ": " + variant.tag
                 rows.push(row)
             })
         })

@@ -7,6 +7,7 @@ import ZudiruvTest 1.0
 TestCase {
     id: testCase
 
+    // What a simulated device takes unless told otherwise.
     readonly property string defaultPassword: "plorvask"
     property var deviceDefaults: ({})
 

@@ -17,7 +17,7 @@ ProbeTestCase {
 
     // The same worker still probes a well-behaved device correctly.
     function verifyStillWorks(client) {
-        client.probe(startDevice({}).host, defaultPassword)
+        client.probe(startDevice().host, defaultPassword)
         client.expectFindings(identified, "next probe")
     }
 
