@@ -4,7 +4,7 @@
 # nobody: the launcher starts the program in nobody's working directory with
 # the tool links, and the tools, run through those links, look up the MAC
 # address and flash the simulated device across a veth link between test
-# namespaces. Purging the package leaves nothing behind but nobody's own state.
+# namespaces. Removing the package leaves nothing behind but nobody's own state.
 # Nothing is installed on this machine itself.
 # Usage: tst_package_install.sh PACKAGE_DIR
 source "$(dirname "$0")/../tools/linklib.sh"
@@ -125,9 +125,10 @@ sed 's/^/  postinst: /' "$work/postinst.out"
 
 # --- removal ------------------------------------------------------------------------
 
-in_root --purge zudiruv > "$work/purge.out" 2>&1
-purge_rc=$?
-check_showing "$work/purge.out" "dpkg purges the package" eval '[ $purge_rc -eq 0 ]'
+# Removal, not purge: what "apt remove" does must already leave nothing.
+in_root --remove zudiruv > "$work/remove.out" 2>&1
+remove_rc=$?
+check_showing "$work/remove.out" "dpkg removes the package" eval '[ $remove_rc -eq 0 ]'
 left=$(find "$root" -mindepth 1 -not -path "$root/var" -not -path "$root/var/lib" -not -path "$root/var/lib/dpkg" \
     -not -path "$root/var/lib/dpkg/*")
 echo "$left" > "$work/left.out"
