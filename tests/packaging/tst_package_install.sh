@@ -66,7 +66,8 @@ links_in_place() {  # working directory
 }
 
 state=$home/.local/state/zudiruv
-start_launcher /
+# A relative XDG_STATE_HOME is to be ignored, as if unset.
+start_launcher / XDG_STATE_HOME=relative/state
 check "the launcher started the program from / in ~/.local/state/zudiruv" started_in "$state"
 check "the tool links are in place there" links_in_place "$state"
 check "the working directory is nobody's own" eval '[ "$(stat -c %u "$state")" = $nobody ] && "${as_nobody[@]}" test -w "$state"'
