@@ -1,7 +1,8 @@
 #include "bootloadersim.h"
 
+#include "linkroute.h"
+
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,18 +30,6 @@ struct SessionEnd
     BootLoaderSim::Result::Outcome outcome;
     std::string reason;
 };
-
-bool isLoopback(in_addr address)
-{
-    return (ntohl(address.s_addr) >> 24) == 127;
-}
-
-std::string text(in_addr address)
-{
-    char buffer[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, buffer, sizeof buffer);
-    return buffer;
-}
 
 sockaddr_in endpoint(in_addr address, std::uint16_t port)
 {
@@ -89,7 +78,7 @@ public:
         const sockaddr_in local = endpoint(address, port);
         if (bind(m_fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
             throw SessionEnd{BootLoaderSim::Result::Outcome::Failed,
-                             "cannot use UDP port " + std::to_string(port) + " on " + text(address) + ": "
+                             "cannot use UDP port " + std::to_string(port) + " on " + addressText(address) + ": "
                                  + std::strerror(errno)};
     }
 
@@ -140,7 +129,7 @@ public:
 
     void run()
     {
-        const bool loopback = isLoopback(m_settings.address);
+        const bool loopback = isLoopbackAddress(m_settings.address);
         m_device = loopback ? std::string() : interfaceOf(m_settings.address);
         // Loopback devices share the host's ports, so each binds its own
         // address; on a real link broadcasts must reach us, so we bind them all.
@@ -163,21 +152,10 @@ private:
     {
         if (!m_settings.interfaceName.empty())
             return m_settings.interfaceName;
-        ifaddrs *list = nullptr;
-        std::string name;
-        if (getifaddrs(&list) == 0) {
-            for (ifaddrs *entry = list; entry; entry = entry->ifa_next) {
-                if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET
-                    && reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr.s_addr == address.s_addr) {
-                    name = entry->ifa_name;
-                    break;
-                }
-            }
-            freeifaddrs(list);
-        }
-        if (name.empty())
-            throw SessionEnd{Result::Outcome::Failed, "no interface holds the address " + text(address)};
-        return name;
+        const std::optional<LinkRoute> holder = findLocalInterface(address);
+        if (!holder)
+            throw SessionEnd{Result::Outcome::Failed, "no interface holds the address " + addressText(address)};
+        return holder->interfaceName;
     }
 
     void pause(Milliseconds duration) const
@@ -343,6 +321,7 @@ private:
             ++expected;
             if (m_settings.silentAfterBlock == block)
                 throw SessionEnd{Result::Outcome::Aborted, "fell silent after block " + std::to_string(block)};
+            pause(m_settings.blockWrite);
             if (m_settings.slowAckEvery > 0 && block % m_settings.slowAckEvery == 0)
                 pause(m_settings.slowAckDelay);
             acknowledge(socket, *serverTid, block, &lastSent);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "macaddress.h"
+
 #include <netinet/in.h>
 
 #include <array>
@@ -31,7 +33,7 @@ public:
 
     struct Settings
     {
-        std::array<std::uint8_t, 6> mac{};
+        MacAddress mac{};
         // The device's own address; it must be one of this host's.
         in_addr address{};
         // Found from `address` when empty.
@@ -50,6 +52,9 @@ public:
         // last block, in case our ACK was lost.
         Milliseconds dally{1200};
         std::size_t maximumImageSize = 64 * 1024 * 1024;
+        // Writing each block to flash before acknowledging it: the pace of a
+        // real device.
+        Milliseconds blockWrite{0};
 
         // Misbehaviour on request; 0 leaves it off.
         int ignoreMagicPackets = 0;

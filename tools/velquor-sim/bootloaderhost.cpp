@@ -1,5 +1,6 @@
 #include "bootloaderhost.h"
 
+#include "ipv4address.h"
 #include "macaddress.h"
 #include "requestlog.h"
 
@@ -7,8 +8,6 @@
 #include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
-
-#include <arpa/inet.h>
 
 namespace {
 
@@ -55,10 +54,12 @@ bool BootLoaderHost::start()
     }
     BootLoaderSim::Settings settings;
     settings.mac = *mac;
-    if (inet_pton(AF_INET, m_address.toString().toLatin1().constData(), &settings.address) != 1) {
+    const std::optional<in_addr> address = parseIpv4Address(m_address.toString().toStdString());
+    if (!address) {
         m_error = QStringLiteral("the boot loader needs an IPv4 address");
         return false;
     }
+    settings.address = *address;
     // The magic packet arrives on port 9 and BOOTP replies on 68.
     for (const quint16 port : {quint16(9), quint16(68)}) {
         QUdpSocket probe;
