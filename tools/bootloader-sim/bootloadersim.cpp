@@ -271,11 +271,7 @@ private:
             if (serverTid && (from.sin_addr.s_addr != serverTid->sin_addr.s_addr || from.sin_port != serverTid->sin_port)) {
                 // RFC 1350: a stranger gets an error, the transfer goes on.
                 ++m_result.strayPackets;
-                Bytes error = tftpPacket(opError, 5);
-                const std::string message = "Unknown transfer ID";
-                error.insert(error.end(), message.begin(), message.end());
-                error.push_back(0);
-                socket.send(from, error);
+                sendError(socket, from, 5, "Unknown transfer ID");
                 continue;
             }
             const std::uint16_t opcode = word(*packet, 0);
@@ -300,14 +296,18 @@ private:
             }
             if (block != expected)
                 continue;
+            if (packet->size() - 4 > tftpBlock) {
+                // RFC 1350 blocks hold at most 512 bytes; a device would overrun its buffer.
+                sendError(socket, *serverTid, 4, "Block larger than 512 bytes");
+                throw SessionEnd{Result::Outcome::Failed,
+                                 "block " + std::to_string(block) + " holds " + std::to_string(packet->size() - 4)
+                                     + " bytes, more than 512"};
+            }
             if (m_settings.dropDataEvery > 0 && block % m_settings.dropDataEvery == 0
                 && dropped.insert(block).second)
                 continue;
             if (m_settings.errorAtBlock == block) {
-                Bytes error = tftpPacket(opError, m_settings.errorCode);
-                error.insert(error.end(), m_settings.errorMessage.begin(), m_settings.errorMessage.end());
-                error.push_back(0);
-                socket.send(*serverTid, error);
+                sendError(socket, *serverTid, m_settings.errorCode, m_settings.errorMessage);
                 throw SessionEnd{Result::Outcome::Aborted,
                                  "sent TFTP error " + std::to_string(m_settings.errorCode) + " at block " + std::to_string(block)};
             }
@@ -332,6 +332,14 @@ private:
                 return;
             }
         }
+    }
+
+    static void sendError(const Socket &socket, const sockaddr_in &to, std::uint16_t code, const std::string &message)
+    {
+        Bytes error = tftpPacket(opError, code);
+        error.insert(error.end(), message.begin(), message.end());
+        error.push_back(0);
+        socket.send(to, error);
     }
 
     void acknowledge(const Socket &socket, const sockaddr_in &to, std::uint16_t block, Bytes *lastSent) const

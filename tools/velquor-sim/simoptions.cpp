@@ -113,6 +113,10 @@ SimOptionsParser::Outcome SimOptionsParser::parse(const QStringList &arguments)
         {QStringLiteral("body"),
          QStringLiteral("Replace the body of the answer at PATH by TEXT."),
          QStringLiteral("PATH=TEXT")},
+        {QStringLiteral("idle-timeout-ms"),
+         QStringLiteral("Close a connection on which nothing arrives for MS milliseconds between "
+                        "requests (default 10000)."),
+         QStringLiteral("MS"), QStringLiteral("10000")},
         {QStringLiteral("boot-loader"),
          QStringLiteral("Also simulate the device's Ethernet boot loader (needs root).")},
         {QStringLiteral("boot-mac"),
@@ -155,6 +159,10 @@ bool SimOptionsParser::readGeneral(const QCommandLineParser &parser)
     if (!ok || port > 65535)
         return fail(QStringLiteral("not a port number: ") + parser.value(QStringLiteral("port")));
     m_options.port = quint16(port);
+    const int idle = parser.value(QStringLiteral("idle-timeout-ms")).toInt(&ok);
+    if (!ok || idle < 1 || idle > 3600 * 1000)
+        return fail(QStringLiteral("--idle-timeout-ms wants 1 to 3600000"));
+    m_options.web.idleTimeoutMs = idle;
     m_options.logFile = parser.value(QStringLiteral("log"));
     m_options.quitOnEof = parser.isSet(QStringLiteral("quit-on-eof"));
     return true;
