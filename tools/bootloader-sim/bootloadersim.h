@@ -23,9 +23,9 @@
 // On a loopback address, where nothing can be broadcast, the BOOTP request
 // goes to 127.0.0.1 and the reply is taken as a unicast.
 //
-// Every wait is bounded, and stop() ends a session early from any thread.
-// The packet handling is written here on its own, not shared with eflash, so
-// that a misreading of the protocol on one side shows up in the tests.
+// Each port is bound to the device's own address, so several simulated
+// devices can run side by side on one host. Every wait is bounded, and
+// stop() ends a session early from any thread.
 class BootLoaderSim
 {
 public:
@@ -108,9 +108,10 @@ public:
 
     // One session in the calling thread.
     Result run();
-    // One session in a thread of its own; `onFinished` is called from that
-    // thread when the session ends.
-    void start(std::function<void(const Result &)> onFinished = {});
+    // One session in a thread of its own; from that thread, `onEntered` is
+    // called when the magic packet has started the boot loader and
+    // `onFinished` when the session ends.
+    void start(std::function<void(const Result &)> onFinished = {}, std::function<void()> onEntered = {});
     void stop();
     void wait();
     bool isRunning() const { return m_running; }
@@ -120,9 +121,7 @@ public:
     static const char *outcomeName(Result::Outcome outcome);
 
 private:
-    class Session;
-
-    Result runSession();
+    Result runSession(const std::function<void()> &onEntered);
 
     Settings m_settings;
     std::thread m_thread;
