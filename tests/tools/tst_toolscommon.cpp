@@ -226,6 +226,7 @@ private slots:
         QCOMPARE(QString::fromStdString(table.usage()),
                  QStringLiteral("usage: tool -n COUNT\n"
                                 "Counts things.\n"
+                                "\n"
                                 "  -n, --count COUNT         how many\n"
                                 "                            (1..5)\n"
                                 "  --a-much-longer-option-name\n"

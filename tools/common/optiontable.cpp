@@ -247,7 +247,13 @@ std::string OptionTable::usage() const
 {
     std::string out = "usage: " + m_program + " " + m_synopsis + "\n";
     if (!m_summary.empty())
-        out += m_summary + (m_summary.back() == '\n' ? "" : "\n");
+        out += m_summary + (m_summary.back() == '\n' ? "\n" : "\n\n");
+    return out + optionLines();
+}
+
+std::string OptionTable::optionLines() const
+{
+    std::string out;
     if (m_positional && !m_positionalHelp.empty())
         appendHelp(out, m_positionalName, m_positionalHelp);
     for (const Entry &entry : m_entries) {
@@ -278,7 +284,8 @@ std::optional<int> OptionTable::parseCommandLine(int argc, const char *const *ar
     case Parsed::Invalid:
         break;
     }
-    std::fprintf(stderr, "%s: %s\n", m_program.c_str(), m_problem.c_str());
-    printUsage(stderr);
+    // The summary is left out: the mistake should not scroll away.
+    std::fprintf(stderr, "%s: %s\nusage: %s %s\n%s", m_program.c_str(), m_problem.c_str(), m_program.c_str(),
+                 m_synopsis.c_str(), optionLines().c_str());
     return 2;
 }

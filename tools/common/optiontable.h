@@ -70,9 +70,9 @@ public:
     void printUsage(std::FILE *stream) const;
 
     // parse() with the usual answers: the usage on standard output for
-    // --help (exit code 0), "PROGRAM: problem" and the usage on standard
-    // error for a bad command line (exit code 2). Nothing when the program
-    // should run.
+    // --help (exit code 0), "PROGRAM: problem" and the usage without the
+    // summary on standard error for a bad command line (exit code 2).
+    // Nothing when the program should run.
     std::optional<int> parseCommandLine(int argc, const char *const *argv);
 
 private:
@@ -87,6 +87,7 @@ private:
     };
 
     Entry *find(const std::string &name);
+    std::string optionLines() const;
     Parsed fail(std::string problem);
     bool take(Entry &entry, const std::string &name, const std::string &value);
 
