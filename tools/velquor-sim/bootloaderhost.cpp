@@ -71,6 +71,7 @@ bool BootLoaderHost::start()
     }
     settings.dropDataEvery = m_settings.dropDataEvery;
     settings.errorAtBlock = m_settings.errorAtBlock;
+    settings.blockWrite = std::chrono::milliseconds(m_settings.blockWriteMs);
     m_simulator = std::make_unique<BootLoaderSim>(settings);
     startSession();
     return true;
@@ -78,11 +79,13 @@ bool BootLoaderHost::start()
 
 void BootLoaderHost::startSession()
 {
-    m_simulator->start([this](const BootLoaderSim::Result &result) {
-        // Called on the session's own thread; the log and the next session
-        // belong to this object's thread.
-        QMetaObject::invokeMethod(this, [this, result] { sessionEnded(result); }, Qt::QueuedConnection);
-    });
+    // Both are called on the session's own thread; the log, the signals and
+    // the next session belong to this object's thread.
+    m_simulator->start(
+        [this](const BootLoaderSim::Result &result) {
+            QMetaObject::invokeMethod(this, [this, result] { sessionEnded(result); }, Qt::QueuedConnection);
+        },
+        [this] { QMetaObject::invokeMethod(this, &BootLoaderHost::entered, Qt::QueuedConnection); });
 }
 
 void BootLoaderHost::sessionEnded(const BootLoaderSim::Result &result)
@@ -99,6 +102,7 @@ void BootLoaderHost::sessionEnded(const BootLoaderSim::Result &result)
                       {QStringLiteral("bytes"), double(result.image.size())},
                       {QStringLiteral("blocks"), result.blocks},
                       {QStringLiteral("image_written"), written}});
+        emit left();
     }
     QTimer::singleShot(restartDelayMs, this, &BootLoaderHost::startSession);
 }
