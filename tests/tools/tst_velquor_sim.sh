@@ -80,7 +80,7 @@ http() {
         test "$(raw_request "$host" "$port" 'GET /index.html\0.txt HTTP/1.1\r\nConnection: close\r\n\r\n')" = "HTTP/1.1 400 Bad Request"
     check "a Content-Length with a sign is refused with 400" \
         test "$(raw_request "$host" "$port" 'POST /etc/update_code HTTP/1.1\r\nContent-Length: +2\r\n\r\nab')" = "HTTP/1.1 400 Bad Request"
-    check "a request cut short by an empty line only is refused with 400" \
+    check "a head without a request line is refused with 400" \
         test "$(raw_request "$host" "$port" '\n')" = "HTTP/1.1 400 Bad Request"
     check "a connection on which nothing arrives is closed" closed_within 4 "$host" "$port"
     check "a connection holding half a request is closed" closed_within 4 "$host" "$port" 'GET /index.html HTTP/1.1\r\n'
