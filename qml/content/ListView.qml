@@ -16,10 +16,30 @@ Rectangle {
     readonly property string dropPicture: "resources/upload-dropfile.gif"
     readonly property string dropEnteredPicture: "resources/upload-dropfile-entered.gif"
     readonly property string acceptedPicture: "resources/upload-checkmark.png"
+    // Address, MAC address and image are all valid: the flash can start.
+    readonly property bool ready: readyButton.ip && readyButton.mac && readyButton.bin
+
+    color: "#d6d6d6"
+    width: parent ? parent.width : 320
+    height: column.height
+    z: 2
 
     function paint(row, color) {
         row.frontColor = color
         row.backColor = color
+    }
+
+    // Back to grey on both faces under its plain caption.
+    function resetRow(row, caption) {
+        paint(row, grey)
+        row.label = caption
+    }
+
+    // Also empties the row and closes it.
+    function clearRow(row, caption) {
+        resetRow(row, caption)
+        row.text = ""
+        row.close()
     }
 
     // Within each kind the current generation (B) takes the earlier letter.
@@ -111,10 +131,7 @@ Rectangle {
                 ipAddr.frontColor = red
                 ipAddr.label = "Type could not be determined"
                 readyButton.mac = false
-                macAddr.label = "MAC Address"
-                paint(macAddr, grey)
-                macAddr.text = ""
-                macAddr.close()
+                clearRow(macAddr, "MAC Address")
             } else {
                 readyButton.message()
                 ipAddr.label = ipAddr.text + " (" + device + ")"
@@ -123,7 +140,7 @@ Rectangle {
     }
 
     function startFlash() {
-        if (readyButton.complete || !(readyButton.ip && readyButton.mac && readyButton.bin))
+        if (readyButton.complete || !ready)
             return
         // Handed over first; nothing waits for the upload's outcome.
         if (readyButton.updateCode) {
@@ -150,20 +167,13 @@ Rectangle {
         readyButton.noProg = false
 
         readyButton.ip = false
-        paint(ipAddr, grey)
-        ipAddr.label = "IP Address"
-        ipAddr.text = ""
-        ipAddr.close()
+        clearRow(ipAddr, "IP Address")
 
-        paint(password, grey)
-        password.label = "Enter Password"
+        resetRow(password, "Enter Password")
         password.text = ""
 
         readyButton.mac = false
-        macAddr.label = "MAC Address"
-        paint(macAddr, grey)
-        macAddr.text = ""
-        macAddr.close()
+        clearRow(macAddr, "MAC Address")
 
         readyButton.bin = false
         readyButton.file = ""
@@ -207,18 +217,13 @@ Rectangle {
             fileImage.source = acceptedPicture
             readyButton.bin = true
         }
-        if (readyButton.mac && readyButton.ip && readyButton.bin) {
+        if (ready) {
             readyButton.open()
             readyButton.backColor = green
             readyButton.labelBack = "Click here to flash file"
         }
         f.testFile(readyButton.file, readyButton.type)
     }
-
-    color: "#d6d6d6"
-    width: parent ? parent.width : 320
-    height: column.height
-    z: 2
 
     Column {
         id: column
@@ -262,8 +267,7 @@ Rectangle {
                 }
                 if (ipAddr.text === "") {
                     readyButton.ip = false
-                    screen.paint(ipAddr, screen.grey)
-                    ipAddr.label = "IP Address"
+                    screen.resetRow(ipAddr, "IP Address")
                     ipAddr.close()
                 }
             }
@@ -276,8 +280,7 @@ Rectangle {
                     password.usepwd = false
                     password.hide()
                     readyButton.ip = false
-                    screen.paint(ipAddr, screen.grey)
-                    ipAddr.label = "IP Address"
+                    screen.resetRow(ipAddr, "IP Address")
                 }
                 password.close()
                 macAddr.close()
@@ -312,8 +315,7 @@ Rectangle {
                 if (password.text !== "" && password.usepwd) {
                     password.testPassword()
                 } else {
-                    screen.paint(password, screen.grey)
-                    password.label = "Enter Password"
+                    screen.resetRow(password, "Enter Password")
                 }
             }
         }
@@ -331,8 +333,7 @@ Rectangle {
                     readyButton.macAddr = macAddr.text
                 } else if (macAddr.text === "") {
                     readyButton.mac = false
-                    macAddr.label = "MAC Address"
-                    screen.paint(macAddr, screen.grey)
+                    screen.resetRow(macAddr, "MAC Address")
                     macAddr.close()
                 } else if (!arp.gettingMac) {
                     readyButton.mac = false
@@ -410,7 +411,7 @@ Rectangle {
             property bool updateCode: false
 
             function message() {
-                if (readyButton.mac && readyButton.ip && readyButton.bin) {
+                if (screen.ready) {
                     readyButton.backColor = screen.green
                     readyButton.labelBack = "Click here to flash file"
                     readyButton.open()
