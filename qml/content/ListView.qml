@@ -69,6 +69,25 @@ Rectangle {
         return code
     }
 
+    // The typed address in the one form that the probe, the upload, the MAC
+    // lookup and the flasher all take: each part read as the decimal number
+    // typed, so "127.0.0.010" is 127.0.0.10 (the HTTP layer would read 010 as
+    // octal). Empty for text that names no single device: no IPv4 address,
+    // "this host", the broadcast address or a multicast group.
+    function deviceAddress(text) {
+        var parts = /^([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})$/.exec(text)
+        if (parts === null)
+            return ""
+        var numbers = parts.slice(1).map(function (part) { return parseInt(part, 10) })
+        if (numbers.some(function (number) { return number > 255 }))
+            return ""
+        var address = numbers.join(".")
+        if (address === "0.0.0.0" || address === "255.255.255.255"
+                || (numbers[0] >= 224 && numbers[0] <= 239))
+            return ""
+        return address
+    }
+
     function firstMissingRequirement() {
         if (!readyButton.ip)
             return "Insert valid IP"
@@ -87,6 +106,16 @@ Rectangle {
     }
 
     function showProbeResult(result) {
+        // The row has been given another address meanwhile: this result is
+        // for a device the user has left, and the row's own address is
+        // probed instead (once the user has closed the row).
+        if (deviceAddress(ipAddr.text) !== readyButton.ipAddr) {
+            ipAddr.check = false
+            resp.complete = true
+            if (!ipAddr.opened)
+                ipAddr.validateIP()
+            return
+        }
         macAddr.validateMAC()
         if (result.update !== "") {
             readyButton.updateCode = true
@@ -118,7 +147,7 @@ Rectangle {
         } else {
             readyButton.ip = true
             paint(ipAddr, green)
-            ipAddr.label = ipAddr.text
+            ipAddr.label = readyButton.ipAddr
             password.frontColor = green
             password.hide()
 
@@ -134,28 +163,36 @@ Rectangle {
                 clearRow(macAddr, "MAC Address")
             } else {
                 readyButton.message()
-                ipAddr.label = ipAddr.text + " (" + device + ")"
+                ipAddr.label = readyButton.ipAddr + " (" + device + ")"
             }
         }
     }
 
     function startFlash() {
-        if (readyButton.complete || !ready)
+        if (f.flashing || readyButton.complete || !ready)
             return
+        // An address typed but not yet probed is the one the user means: it
+        // is probed now, and nothing goes to the identified one instead.
+        if (deviceAddress(ipAddr.text) !== readyButton.ipAddr) {
+            ipAddr.close()
+            return
+        }
         // Handed over first; nothing waits for the upload's outcome.
         if (readyButton.updateCode) {
             update.sendMessage({
                 "POST": true,
-                "ip": ipAddr.text,
+                "ip": readyButton.ipAddr,
                 "code": update.updateCode,
                 "pwd": password.usepwd ? password.text : defaultPassword
             })
         }
         f.waserror = false
+        f.flashing = true
         f.flash(readyButton.ipAddr, readyButton.macAddr)
     }
 
     function endFlash() {
+        f.flashing = false
         if (f.waserror) {
             readyButton.close()
             readyButton.error("Error during flash, try again.")
@@ -250,13 +287,14 @@ Rectangle {
             property bool check: false
 
             function validateIP() {
-                var address = /^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$/
                 if (!ipAddr.check && ipAddr.text !== "") {
                     readyButton.ip = false
                     ipAddr.check = true
-                    if (address.test(ipAddr.text)) {
+                    var address = screen.deviceAddress(ipAddr.text)
+                    if (address !== "") {
+                        ipAddr.text = address
                         screen.startProbe(screen.defaultPassword)
-                        arp.getMac(ipAddr.text)
+                        arp.getMac(address)
                     } else {
                         ipAddr.check = false
                         readyButton.ip = false
@@ -264,6 +302,7 @@ Rectangle {
                         screen.paint(ipAddr, screen.red)
                         macAddr.text = ""
                     }
+                    readyButton.message()
                 }
                 if (ipAddr.text === "") {
                     readyButton.ip = false
@@ -410,7 +449,13 @@ Rectangle {
             // An update code has been derived; it is never cleared again.
             property bool updateCode: false
 
+            // Shows what the screen holds; while a flash runs the button shows
+            // its progress instead. The fill of an earlier run goes.
             function message() {
+                if (f.flashing)
+                    return
+                readyButton.progress = 0
+                readyButton.noProg = false
                 if (screen.ready) {
                     readyButton.backColor = screen.green
                     readyButton.labelBack = "Click here to flash file"
@@ -430,6 +475,7 @@ Rectangle {
                 ipAddr.close()
             }
             onButtonClicked: screen.startFlash()
+            onErrorEnded: readyButton.message()
         }
 
         Arp {
@@ -441,6 +487,10 @@ Rectangle {
 
             onGettingMac: {
                 arp.gettingMac = true
+                // What the row holds belongs to the address before; it must
+                // not reach the flasher if this lookup finds nothing.
+                readyButton.mac = false
+                macAddr.text = ""
                 screen.paint(macAddr, screen.yellow)
                 macAddr.close()
                 macAddr.label = "Retrieving MAC Address"
@@ -450,6 +500,7 @@ Rectangle {
                 macAddr.label = "Couldn't obtain MAC Address"
                 screen.paint(macAddr, screen.red)
                 macAddr.text = ""
+                readyButton.message()
             }
             onReceived: macAddr.text = mac ? mac : ""
             onFinished: arp.gettingMac = false
@@ -467,6 +518,8 @@ Rectangle {
 
             // The flasher has reported an error in the current run.
             property bool waserror: false
+            // A run started from the screen is going: one at a time.
+            property bool flashing: false
 
             onProgressChanged: {
                 readyButton.labelFront = f.progress + "%"

@@ -16,14 +16,16 @@ eFlash::eFlash()
 {
     setProgram(toolProgram(QStringLiteral("eflash.exe")));
     connect(this, &QProcess::readyReadStandardOutput, this, &eFlash::readOutput);
-    // Connected first, so the screen learns of the failure before the end.
-    connect(this, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
-            [this](int exitCode, QProcess::ExitStatus exitStatus) {
-                // Only a clean exit 0 can mean the image arrived; a crashed or
-                // killed flasher may have printed no ERROR line at all.
-                if (exitStatus != QProcess::NormalExit || exitCode != 0)
-                    emit error();
-            });
+    // The end of a run changes the state before either `finished` overload
+    // is emitted, so the screen learns of the failure before the end.
+    connect(this, &QProcess::stateChanged, this, [this](QProcess::ProcessState state) {
+        // Only a clean exit 0 can mean the image arrived: a crashed or killed
+        // flasher may have printed no ERROR line at all. (A tool that cannot
+        // start leaves exit code 0 and reports through errorOccurred.)
+        if (state == QProcess::NotRunning
+            && (exitStatus() != QProcess::NormalExit || exitCode() != 0))
+            emit error();
+    });
 }
 
 eFlash::~eFlash()
