@@ -339,7 +339,10 @@ ScreenTestCase {
         compare(button.labelBack, "Invalid file for selected device")
         dropFile(writeImage("firmware.bin", "A"))
         compare(button.bin, true)
-        wait(2500) // the refusal's notice ends
+        // The notice's end turns the button, if only for an instant.
+        var turns = 0
+        button.openedChanged.connect(function () { ++turns })
+        tryVerify(function () { return turns > 0 }, 4000, "the refusal's notice ends")
         compare(button.opened, true)
         compare(button.labelBack, "Click here to flash file")
         compare(String(button.backColor), green)
