@@ -24,11 +24,6 @@ Rectangle {
     height: column.height
     z: 2
 
-    function paint(row, color) {
-        row.frontColor = color
-        row.backColor = color
-    }
-
     // Back to grey on both faces under its plain caption.
     function resetRow(row, caption) {
         paint(row, grey)
@@ -40,6 +35,11 @@ Rectangle {
         resetRow(row, caption)
         row.text = ""
         row.close()
+    }
+
+    function paint(row, color) {
+        row.frontColor = color
+        row.backColor = color
     }
 
     // Within each kind the current generation (B) takes the earlier letter.
@@ -69,6 +69,14 @@ Rectangle {
         return code
     }
 
+    function firstMissingRequirement() {
+        if (!readyButton.ip)
+            return "Insert valid IP"
+        if (!readyButton.mac)
+            return "Insert valid MAC"
+        return "Drag and drop valid file"
+    }
+
     // The typed address in the one form that the probe, the upload, the MAC
     // lookup and the flasher all take: each part read as the decimal number
     // typed, so "127.0.0.010" is 127.0.0.10 (the HTTP layer would read 010 as
@@ -86,14 +94,6 @@ Rectangle {
                 || (numbers[0] >= 224 && numbers[0] <= 239))
             return ""
         return address
-    }
-
-    function firstMissingRequirement() {
-        if (!readyButton.ip)
-            return "Insert valid IP"
-        if (!readyButton.mac)
-            return "Insert valid MAC"
-        return "Drag and drop valid file"
     }
 
     function startProbe(password) {
