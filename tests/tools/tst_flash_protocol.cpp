@@ -22,7 +22,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -108,6 +110,16 @@ private slots:
     void init();
     void cleanup();
 
+    // What the flasher refuses: answering error packets, letting a flood or
+    // a repeating device stop its clocks, claiming 100 % early, printing a
+    // device's text as it came.
+    void errorPacketsAreNeverAnswered();
+    void repeatedReadRequestsSpendTheRetries_data();
+    void repeatedReadRequestsSpendTheRetries();
+    void floodDoesNotStopTheRetryClock();
+    void fullLastBlockIsNotYetComplete();
+    void deviceTextCannotForgeLines();
+
     void magicPacketsCarryTheMacAndRepeat();
     void bootpAnswersOnlyTheBootLoader();
     void tftpRefusesWhatIsNotAnOctetReadFromTheDevice();
@@ -118,7 +130,8 @@ private slots:
     void bootLoaderClassStopsOnRequest();
 
 private:
-    void startFlasher(int bootLoaderWaitMs = 20000);
+    void startFlasher(int bootLoaderWaitMs = 20000, const QString &image = QStringLiteral("./image.bin"));
+    bool waitForFlasherEnd(int timeoutMs);
     QByteArray flasherOutput();
 
     QTemporaryDir *m_dir = nullptr;
@@ -157,14 +170,14 @@ QByteArray tst_FlashProtocol::flasherOutput()
     return m_output;
 }
 
-void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs)
+void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs, const QString &image)
 {
     m_flasher = new QProcess;
     m_flasher->setWorkingDirectory(m_dir->path());
     m_flasher->setProcessChannelMode(QProcess::MergedChannels);
     m_flasher->start(qEnvironmentVariable("ZUDIRUV_BIN_DIR") + QStringLiteral("/eflash.exe"),
                      {QStringLiteral("-i"), deviceIp, QStringLiteral("-m"), deviceMacText,
-                      QStringLiteral("./image.bin"), QStringLiteral("--verbose"),
+                      image, QStringLiteral("--verbose"),
                       QStringLiteral("--bootloader-wait-ms"), QString::number(bootLoaderWaitMs)});
     QVERIFY(m_flasher->waitForStarted(5000));
     // Its ports are open once it starts sending magic packets.
@@ -173,6 +186,266 @@ void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs)
                              10000);
     QVERIFY2(flasherOutput().contains("Sending magic packets"), flasherOutput().constData());
 }
+
+bool tst_FlashProtocol::waitForFlasherEnd(int timeoutMs)
+{
+    return m_flasher->state() == QProcess::NotRunning || m_flasher->waitForFinished(timeoutMs);
+}
+
+// ---- What the flasher refuses ------------------------------------------
+
+namespace {
+
+// A UDP datagram with any source, through a raw socket: how a forged packet
+// "from" the flasher's own port is made.
+bool sendForged(const char *fromIp, quint16 fromPort, const char *toIp, quint16 toPort, const QByteArray &payload)
+{
+    const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    if (fd < 0)
+        return false;
+    QByteArray packet(28, '\0');
+    packet[0] = char(0x45); // IPv4, five-word header; the kernel fills length and checksum
+    packet[8] = char(64);
+    packet[9] = char(IPPROTO_UDP);
+    inet_pton(AF_INET, fromIp, packet.data() + 12);
+    inet_pton(AF_INET, toIp, packet.data() + 16);
+    qToBigEndian(fromPort, packet.data() + 20);
+    qToBigEndian(toPort, packet.data() + 22);
+    qToBigEndian(quint16(8 + payload.size()), packet.data() + 24); // checksum 0: none
+    packet += payload;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    inet_pton(AF_INET, toIp, &to.sin_addr);
+    const bool sent = sendto(fd, packet.constData(), size_t(packet.size()), 0, reinterpret_cast<sockaddr *>(&to), sizeof to)
+        == packet.size();
+    close(fd);
+    return sent;
+}
+
+// Until the stop signal has taken hold, so nothing we send next is taken
+// before the queue is full.
+bool waitUntilStopped(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+    for (int tries = 0; tries < 10000; ++tries) {
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray line = status.readAll();
+        status.close();
+        // The state letter follows the parenthesised name; an ended process
+        // counts as stopped.
+        const int state = line.lastIndexOf(')') + 2;
+        if (state >= 2 && state < line.size() && QByteArray("TtZX").contains(line[state]))
+            return true;
+    }
+    return false;
+}
+
+QList<QByteArray> linesOf(const QByteArray &output)
+{
+    return output.split('\n');
+}
+
+}
+
+void tst_FlashProtocol::errorPacketsAreNeverAnswered()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    QUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+    const QByteArray error = tftp(5, number(0) + "boom" + '\0');
+
+    device.writeDatagram(error, QHostAddress(serverIp), 69);
+    QVERIFY2(receive(device, 500).isEmpty(), "an error to the server port was answered");
+
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    stranger.writeDatagram(error, QHostAddress(serverIp), transferPort);
+    QVERIFY2(receive(stranger, 500).isEmpty(), "an error from a stranger to the transfer port was answered");
+
+    // Errors that seem to come from the flasher's own ports: answering them
+    // would have it talk to itself for ever and hear nothing else.
+    QVERIFY(sendForged("127.0.0.1", 69, "127.0.0.1", 69, error));
+    QVERIFY(sendForged("127.0.0.1", transferPort, "127.0.0.1", transferPort, error));
+    for (quint16 block = 1; block <= 3; ++block) {
+        device.writeDatagram(tftp(4, number(block)), QHostAddress(serverIp), transferPort);
+        if (block < 3) {
+            QByteArray next;
+            do
+                next = receive(device, 5000);
+            while (!next.isEmpty() && numberOf(next) == block);
+            QCOMPARE(numberOf(next), quint16(block + 1));
+        }
+    }
+    QVERIFY2(waitForFlasherEnd(10000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries_data()
+{
+    QTest::addColumn<bool>("freshPorts");
+    QTest::newRow("from the same port") << false;
+    QTest::newRow("each from a fresh port") << true;
+}
+
+void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries()
+{
+    QFETCH(bool, freshPorts);
+    startFlasher();
+    // Faster than the 1 s retransmission, so only the repeats can end it.
+    QUdpSocket *device = nullptr;
+    for (int repeat = 0; repeat < 20 && m_flasher->state() == QProcess::Running; ++repeat) {
+        if (!device || freshPorts) {
+            delete device;
+            device = new QUdpSocket;
+            QVERIFY(device->bind(QHostAddress(deviceIp), 0));
+        }
+        device->writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+        m_flasher->waitForFinished(200);
+    }
+    delete device;
+    QVERIFY2(waitForFlasherEnd(2000), "a device that only repeats its read request keeps the flasher waiting");
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("ERROR: the device kept repeating its read request"), flasherOutput().constData());
+}
+
+void tst_FlashProtocol::floodDoesNotStopTheRetryClock()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+
+    // Never acknowledged: five retransmissions a second apart, then the end,
+    // however many packets keep the flasher busy meanwhile. So that they
+    // come faster than it can take them on any machine, it is stopped, its
+    // queue filled to the brim, and let go on for a moment only, again and
+    // again: it never finds the queue empty (unless other load pauses us).
+    const int flooder = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    QVERIFY(flooder >= 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(transferPort);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    const QByteArray junk = tftp(9, "junk");
+    std::vector<mmsghdr> messages(400); // more than a default receive buffer holds
+    iovec payload{const_cast<char *>(junk.constData()), size_t(junk.size())};
+    for (mmsghdr &message : messages) {
+        message = {};
+        message.msg_hdr.msg_name = &to;
+        message.msg_hdr.msg_namelen = sizeof to;
+        message.msg_hdr.msg_iov = &payload;
+        message.msg_hdr.msg_iovlen = 1;
+    }
+    const pid_t flasher = pid_t(m_flasher->processId());
+    // On a CPU of its own, so that it runs only while we let it.
+    cpu_set_t ours;
+    QVERIFY(sched_getaffinity(0, sizeof ours, &ours) == 0);
+    if (CPU_COUNT(&ours) < 2)
+        QSKIP("needs two CPUs");
+    cpu_set_t first, others = ours;
+    CPU_ZERO(&first);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &ours)) {
+            CPU_SET(cpu, &first);
+            CPU_CLR(cpu, &others);
+            break;
+        }
+    }
+    QVERIFY(sched_setaffinity(flasher, sizeof first, &first) == 0);
+    QVERIFY(sched_setaffinity(0, sizeof others, &others) == 0);
+    QElapsedTimer flood;
+    flood.start();
+    bool ended = false;
+    for (int round = 0; !ended && flood.elapsed() < 20000; ++round) {
+        kill(flasher, SIGSTOP);
+        QVERIFY(waitUntilStopped(flasher));
+        sendmmsg(flooder, messages.data(), unsigned(messages.size()), 0);
+        kill(flasher, SIGCONT);
+        QElapsedTimer moment;
+        moment.start();
+        while (moment.nsecsElapsed() < 100000) {
+        }
+        if (round % 100 == 0)
+            ended = m_flasher->waitForFinished(0) || m_flasher->state() == QProcess::NotRunning;
+    }
+    kill(flasher, SIGCONT);
+    close(flooder);
+    sched_setaffinity(0, sizeof ours, &ours);
+    QVERIFY2(ended, qPrintable(QStringLiteral("still running after %1 ms of flood").arg(flood.elapsed())));
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("ERROR: the device stopped answering"), flasherOutput().constData());
+}
+
+void tst_FlashProtocol::fullLastBlockIsNotYetComplete()
+{
+    QFile exact(m_dir->filePath(QStringLiteral("exact.bin")));
+    QVERIFY(exact.open(QIODevice::WriteOnly));
+    exact.write(m_image.left(1024));
+    exact.close();
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    startFlasher(20000, QStringLiteral("./exact.bin"));
+
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    device.writeDatagram(tftp(4, number(1)), QHostAddress(serverIp), transferPort);
+    QCOMPARE(numberOf(receive(device, 5000)), quint16(2));
+    device.writeDatagram(tftp(4, number(2)), QHostAddress(serverIp), transferPort);
+    // All 1024 bytes are acknowledged, the empty third block is not yet.
+    const QByteArray last = receive(device, 5000);
+    QCOMPARE(numberOf(last), quint16(3));
+    QCOMPARE(last.size(), 4);
+    QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("% Complete: 99%") || flasherOutput().contains("% Complete: 100%"),
+                             5000);
+    QVERIFY2(!flasherOutput().contains("Complete: 100%"), flasherOutput().constData());
+
+    device.writeDatagram(tftp(4, number(3)), QHostAddress(serverIp), transferPort);
+    QVERIFY(waitForFlasherEnd(5000));
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::deviceTextCannotForgeLines()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+    const QByteArray forged = "\r\n% Complete: 100%\nERROR: forged\x1b[2K Complete: 77%";
+    device.writeDatagram(tftp(1, "image" + forged + '\0' + "octet" + '\0'), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    device.writeDatagram(tftp(5, number(0) + "disk full" + forged + '\0'), QHostAddress(serverIp), transferPort);
+    QVERIFY(waitForFlasherEnd(5000));
+    QCOMPARE(m_flasher->exitCode(), 1);
+
+    // Read as the program reads: the only progress line is the real 0 %, the
+    // only error line is the flasher's own, and the device's text is there,
+    // escaped.
+    const QByteArray output = flasherOutput();
+    int errorLines = 0;
+    for (const QByteArray &line : linesOf(output)) {
+        if (line.contains("Complete:"))
+            QCOMPARE(line, QByteArray("% Complete: 0%"));
+        if (line.contains("ERROR")) {
+            ++errorLines;
+            QVERIFY2(line.startsWith("ERROR: the device sent TFTP error 0 (disk full\\x0d\\x0a"), line.constData());
+        }
+        QVERIFY2(!line.contains('\x1b') && !line.contains('\r'), line.constData());
+    }
+    QCOMPARE(errorLines, 1);
+    QVERIFY2(output.contains("TFTP read request for \"image\\x0d\\x0a% Complete\\x3a 100%\\x0a\\x45RROR: forged"),
+             output.constData());
+}
+
+// ---- The servers packet by packet ---------------------------------------
 
 void tst_FlashProtocol::magicPacketsCarryTheMacAndRepeat()
 {

@@ -6,8 +6,11 @@
 // probe on standard output:
 //   Reply from 00:11:22:33:44:55 for 10.0.0.2 on eth0 in 0.4 ms
 //   No response from 10.0.0.2 on eth0 within 3000 ms
-// The MAC address is always the third field. Exit code 0 when any probe was
-// answered, 1 when none was, 2 for a bad command line.
+// The MAC address is always the third field. A run that ends without an
+// answer always prints a "No response" line, also for a bad command line or
+// an address that names no one device (0.0.0.0, broadcast, multicast). Exit
+// code 0 when any probe was answered, 1 when none was, 2 for a bad command
+// line (the reason and the usage on standard error).
 //
 // The probe goes out on the interface the routing table uses to reach
 // ADDRESS: raw ARP where a packet socket may be opened (root, CAP_NET_RAW),
@@ -47,6 +50,13 @@ void printUsage(std::FILE *stream)
 {
     std::fprintf(stream, "usage: arpping.exe -n COUNT -w TIMEOUT_MS IPV4_ADDRESS\n"
                          "  COUNT 1..1000 probes, TIMEOUT_MS 1..600000 per probe\n");
+}
+
+// The unspecified, broadcast and multicast addresses name no one device.
+bool isDeviceAddress(in_addr address)
+{
+    const std::uint32_t value = ntohl(address.s_addr);
+    return value != INADDR_ANY && value != INADDR_BROADCAST && !IN_MULTICAST(value);
 }
 
 bool parseNumber(const char *text, int low, int high, int *value)
@@ -89,6 +99,10 @@ bool parseArguments(int argc, char **argv, Arguments *arguments, std::string *pr
                 *problem = "not an IPv4 address: \"" + option + "\"";
                 return false;
             }
+            if (!isDeviceAddress(arguments->address)) {
+                *problem = "not a device address: " + option;
+                return false;
+            }
             haveAddress = true;
         }
     }
@@ -122,6 +136,10 @@ int main(int argc, char **argv)
     if (!parseArguments(argc, argv, &arguments, &problem)) {
         std::fprintf(stderr, "arpping: %s\n", problem.c_str());
         printUsage(stderr);
+        // The caller reads only standard output, and must hear that no
+        // answer comes. The command line's text is not echoed there: it
+        // could hold a line of its own.
+        std::printf("No response (bad command line: see standard error)\n");
         return 2;
     }
     const std::string target = addressText(arguments.address);
@@ -153,8 +171,9 @@ int main(int argc, char **argv)
     if (useRawArp) {
         bool notPermitted = false;
         if (!arpProbe.open(&error, &notPermitted)) {
-            std::fprintf(stderr, "arpping: %s%s; using the kernel's neighbour table instead\n",
-                         error.c_str(), notPermitted ? " (raw ARP needs root or CAP_NET_RAW)" : "");
+            if (notPermitted)
+                error = "cannot open a raw ARP socket: needs root or the cap_net_raw capability";
+            std::fprintf(stderr, "arpping: %s; using the kernel's neighbour table instead\n", error.c_str());
             useRawArp = false;
         }
     }

@@ -20,6 +20,7 @@ namespace {
 constexpr std::uint16_t magicPort = 9;
 constexpr std::uint16_t bootServerPort = 67;
 constexpr std::uint16_t bootClientPort = 68;
+constexpr int receiveBatch = 64;
 
 in_addr anyAddress()
 {
@@ -84,7 +85,8 @@ bool EthernetFlasher::openSockets()
         || !open(m_magicSocket, m_route.source, 0))
         return fail(error);
     if (!m_bootSocket.boundToDevice())
-        m_report.info("Note: not permitted to bind sockets to " + m_route.interfaceName
+        m_report.info("Note: cannot bind sockets to " + m_route.interfaceName
+                      + " (on older kernels that needs root or the cap_net_raw capability)"
                       + "; sending through it by address instead");
     return true;
 }
@@ -124,9 +126,12 @@ void EthernetFlasher::teachNeighbourTable()
     request.arp_flags = ATF_COM;
     std::strncpy(request.arp_dev, m_route.interfaceName.c_str(), sizeof request.arp_dev - 1);
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ioctl(fd, SIOCSARP, &request) != 0)
-        m_report.info(std::string("Note: cannot add the device to the ARP table (") + std::strerror(errno)
+    if (fd < 0 || ioctl(fd, SIOCSARP, &request) != 0) {
+        const bool notPermitted = errno == EPERM || errno == EACCES;
+        m_report.info(std::string("Note: cannot add the device to the ARP table (")
+                      + (notPermitted ? "needs root or the cap_net_admin capability" : std::strerror(errno))
                       + "); the boot loader has to answer ARP itself");
+    }
     if (fd >= 0)
         close(fd);
 }
@@ -158,6 +163,10 @@ bool EthernetFlasher::handleTftpRequest(const UdpSocket::Datagram &datagram, Clo
         m_tftpSocket.sendTo(datagram.from, tftp::makeError(code, message));
         return true;
     };
+    // An error is never answered, from anyone: a forged one from our own
+    // port would have us answer ourselves for ever.
+    if (tftp::opcodeOf(datagram.bytes) == tftp::Error)
+        return true;
     const std::optional<tftp::ReadRequestFields> request = tftp::parseReadRequest(datagram.bytes);
     if (!request)
         return refuse(tftp::IllegalOperation, "Illegal TFTP operation");
@@ -180,10 +189,13 @@ bool EthernetFlasher::handleTftpRequest(const UdpSocket::Datagram &datagram, Clo
         refuse(tftp::NotDefined, "Server cannot open a transfer port");
         return fail(error);
     }
-    m_transfer = std::make_unique<TftpTransfer>(m_settings.image, std::move(transferSocket), datagram.from);
+    auto transfer = std::make_unique<TftpTransfer>(m_settings.image, std::move(transferSocket), datagram.from);
+    if (m_transfer)
+        transfer->continueRetriesOf(*m_transfer);
+    m_transfer = std::move(transfer);
     m_phase = Phase::Transferring;
     const std::size_t size = m_settings.image.size();
-    m_report.info("TFTP read request for \"" + request->fileName + "\" from " + addressText(datagram.from.sin_addr)
+    m_report.info("TFTP read request for \"" + deviceText(request->fileName) + "\" from " + addressText(datagram.from.sin_addr)
                   + ":" + std::to_string(ntohs(datagram.from.sin_port)) + "; sending " + std::to_string(size)
                   + " bytes in " + std::to_string(size / tftp::blockSize + 1) + " blocks from port "
                   + std::to_string(m_transfer->port()));
@@ -257,18 +269,29 @@ bool EthernetFlasher::run()
         const auto fromOurInterface = [&](const UdpSocket::Datagram &datagram) {
             return datagram.interfaceIndex == 0 || datagram.interfaceIndex == m_route.interfaceIndex;
         };
+        // Each socket gets a bounded batch per round, so that however fast
+        // packets come, the clocks above are looked at again.
         if (sockets[0].revents & POLLIN) {
-            while (auto datagram = m_bootSocket.receive())
+            for (int count = 0; count < receiveBatch; ++count) {
+                const auto datagram = m_bootSocket.receive();
+                if (!datagram)
+                    break;
                 if (fromOurInterface(*datagram))
                     handleBootRequest(*datagram, now);
+            }
         }
         if (sockets[1].revents & POLLIN) {
-            while (auto datagram = m_tftpSocket.receive())
+            for (int count = 0; count < receiveBatch; ++count) {
+                const auto datagram = m_tftpSocket.receive();
+                if (!datagram)
+                    break;
                 if (fromOurInterface(*datagram) && !handleTftpRequest(*datagram, now))
                     return false;
+            }
         }
         if (m_transfer && (sockets[2].revents & POLLIN) && sockets[2].fd == m_transfer->descriptor()) {
-            while (m_transfer->state() == TftpTransfer::State::Running) {
+            for (int count = 0; count < receiveBatch && m_transfer->state() == TftpTransfer::State::Running;
+                 ++count) {
                 const auto datagram = m_transfer->receiveFromSocket();
                 if (!datagram)
                     break;

@@ -2,6 +2,34 @@
 
 #include <cstdio>
 
+namespace {
+
+std::string hexEscape(unsigned char byte)
+{
+    char text[5];
+    std::snprintf(text, sizeof text, "\\x%02x", byte);
+    return text;
+}
+
+// Only what could end or rewrite a line: our own texts hold none of it, a
+// file name typed by the user might.
+std::string withoutControlCharacters(const std::string &text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (const unsigned char byte : text)
+        result += byte < 0x20 || byte == 0x7f ? hexEscape(byte) : std::string(1, char(byte));
+    return result;
+}
+
+void replaceAll(std::string &text, const std::string &from, const std::string &to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+}
+
 FlashReport::FlashReport(bool verbose)
     : m_verbose(verbose)
 {
@@ -10,14 +38,17 @@ FlashReport::FlashReport(bool verbose)
 void FlashReport::info(const std::string &text) const
 {
     if (m_verbose) {
-        std::printf("%s\n", text.c_str());
+        std::printf("%s\n", withoutControlCharacters(text).c_str());
         std::fflush(stdout);
     }
 }
 
 void FlashReport::progress(std::size_t done, std::size_t total)
 {
-    print(total == 0 ? 0 : static_cast<int>(done * 100 / total));
+    // An image that is a multiple of 512 bytes ends with an empty block: all
+    // bytes acknowledged is not yet the end.
+    const int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
+    print(percent < 99 ? percent : 99);
 }
 
 void FlashReport::finish()
@@ -36,6 +67,17 @@ void FlashReport::print(int percent)
 
 void FlashReport::error(const std::string &reason) const
 {
-    std::printf("ERROR: %s\n", reason.c_str());
+    std::printf("ERROR: %s\n", withoutControlCharacters(reason).c_str());
     std::fflush(stdout);
+}
+
+std::string deviceText(const std::string &text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (const unsigned char byte : text)
+        result += byte < 0x20 || byte >= 0x7f || byte == '\\' ? hexEscape(byte) : std::string(1, char(byte));
+    replaceAll(result, "ERROR", "\\x45RROR");
+    replaceAll(result, "Complete:", "Complete\\x3a");
+    return result;
 }

@@ -6,14 +6,16 @@
 // What the flasher tells its caller on standard output, one flushed line at a
 // time. The caller reads two kinds of line: "Complete:" with the percentage
 // between the line's last space and a percent sign, and "ERROR" lines.
-// Nothing else may contain either marker.
+// Nothing else may contain either marker, and no text, whoever wrote it,
+// may break a line: control characters are printed escaped.
 class FlashReport
 {
 public:
     explicit FlashReport(bool verbose);
 
     void info(const std::string &text) const;
-    // Prints a line only when the whole percentage has risen.
+    // Prints a line only when the whole percentage has risen; stays below
+    // 100 until finish(), whatever `done` says.
     void progress(std::size_t done, std::size_t total);
     // The last block is acknowledged: 100, also for an empty image.
     void finish();
@@ -25,3 +27,9 @@ private:
     bool m_verbose;
     int m_lastPercent = -1;
 };
+
+// Text a device sent (a file name, an error message), made fit to stand
+// inside one of our lines: every byte outside printable ASCII, and the
+// backslash, as \xNN, and the two markers broken up the same way, so no
+// device can forge a progress or an error line.
+std::string deviceText(const std::string &text);

@@ -20,17 +20,22 @@
 
 #include "ethernetflasher.h"
 #include "flashreport.h"
+#include "imagefile.h"
 
 #include <arpa/inet.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace {
+
+// The unspecified, broadcast and multicast addresses name no one device.
+bool isDeviceAddress(in_addr address)
+{
+    const std::uint32_t value = ntohl(address.s_addr);
+    return value != INADDR_ANY && value != INADDR_BROADCAST && !IN_MULTICAST(value);
+}
 
 void printUsage(std::FILE *stream)
 {
@@ -64,6 +69,10 @@ bool parseArguments(int argc, char **argv, Arguments *arguments, std::string *pr
             const char *value = argv[++i];
             if (inet_pton(AF_INET, value, &arguments->settings.device) != 1) {
                 *problem = std::string("not an IPv4 address: \"") + value + "\"";
+                return false;
+            }
+            if (!isDeviceAddress(arguments->settings.device)) {
+                *problem = std::string("not a device address: ") + value;
                 return false;
             }
             haveIp = true;
@@ -125,16 +134,13 @@ int main(int argc, char **argv)
     }
     FlashReport report(arguments.verbose);
 
-    std::ifstream file(arguments.imagePath, std::ios::binary);
-    if (!file) {
-        report.error("cannot read the image " + arguments.imagePath + ": " + std::strerror(errno));
+    std::string error;
+    auto image = readImageFile(arguments.imagePath, EthernetFlasher::maximumImageSize, &error);
+    if (!image) {
+        report.error("cannot read the image " + arguments.imagePath + ": " + error);
         return 1;
     }
-    arguments.settings.image.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        report.error("cannot read the image " + arguments.imagePath);
-        return 1;
-    }
+    arguments.settings.image = std::move(*image);
     const std::size_t slash = arguments.imagePath.find_last_of('/');
     arguments.settings.bootFile = slash == std::string::npos ? arguments.imagePath
                                                              : arguments.imagePath.substr(slash + 1);
