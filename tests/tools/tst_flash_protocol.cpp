@@ -203,15 +203,16 @@ bool sendForged(const char *fromIp, quint16 fromPort, const char *toIp, quint16 
     const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
     if (fd < 0)
         return false;
-    QByteArray packet(28, '\0');
-    packet[0] = char(0x45); // IPv4, five-word header; the kernel fills length and checksum
-    packet[8] = char(64);
-    packet[9] = char(IPPROTO_UDP);
-    inet_pton(AF_INET, fromIp, packet.data() + 12);
-    inet_pton(AF_INET, toIp, packet.data() + 16);
-    qToBigEndian(fromPort, packet.data() + 20);
-    qToBigEndian(toPort, packet.data() + 22);
-    qToBigEndian(quint16(8 + payload.size()), packet.data() + 24); // checksum 0: none
+    uchar header[28] = {};
+    header[0] = 0x45; // IPv4, five-word header; the kernel fills length and checksum
+    header[8] = 64;
+    header[9] = IPPROTO_UDP;
+    inet_pton(AF_INET, fromIp, header + 12);
+    inet_pton(AF_INET, toIp, header + 16);
+    qToBigEndian(fromPort, header + 20);
+    qToBigEndian(toPort, header + 22);
+    qToBigEndian(quint16(8 + payload.size()), header + 24); // checksum 0: none
+    QByteArray packet(reinterpret_cast<const char *>(header), sizeof header);
     packet += payload;
     sockaddr_in to{};
     to.sin_family = AF_INET;

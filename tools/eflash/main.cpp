@@ -6,7 +6,8 @@
 // running firmware to start its boot loader; the boot loader's BOOTP request
 // (port 67) gets IP and the image name; its TFTP read request (port 69) gets
 // IMAGE. Everything goes through the interface the routing table uses to
-// reach IP. Needs root or CAP_NET_BIND_SERVICE for ports 67 and 69.
+// reach IP. Needs root or the cap_net_bind_service capability for ports 67
+// and 69, and refuses to share them with another program.
 //
 // Output, one line at a time on standard output: "% Complete: N%" as the
 // image goes out (N rising to 100), "ERROR: reason" on failure, and with
