@@ -125,6 +125,25 @@ OptionTable &OptionTable::address(const std::string &names, const std::string &v
     });
 }
 
+OptionTable &OptionTable::deviceAddress(const std::string &names, const std::string &valueName,
+                                        const std::string &help, in_addr *target)
+{
+    return option(names, valueName, help, deviceAddressReader(target));
+}
+
+OptionTable::Reader OptionTable::deviceAddressReader(in_addr *target)
+{
+    return [target](const std::string &value) {
+        const auto address = parseIpv4Address(value);
+        if (!address)
+            return std::string("an IPv4 address (four numbers 0..255, no leading zeros) is needed");
+        if (!isDeviceAddress(*address))
+            return std::string("not a device address (0.0.0.0, broadcast and multicast name no one device)");
+        *target = *address;
+        return std::string();
+    };
+}
+
 OptionTable &OptionTable::mac(const std::string &names, const std::string &valueName,
                               const std::string &help, MacAddress *target)
 {

@@ -1,14 +1,11 @@
 #include "ethernetflasher.h"
 
 #include "bootpmessage.h"
+#include "neighbourentry.h"
 #include "tftppacket.h"
 
 #include <arpa/inet.h>
-#include <net/if_arp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -117,23 +114,10 @@ void EthernetFlasher::teachNeighbourTable()
     if (m_neighbourTaught || !m_route.isEthernet)
         return;
     m_neighbourTaught = true;
-    arpreq request{};
-    auto *protocolAddress = reinterpret_cast<sockaddr_in *>(&request.arp_pa);
-    protocolAddress->sin_family = AF_INET;
-    protocolAddress->sin_addr = m_settings.device;
-    request.arp_ha.sa_family = ARPHRD_ETHER;
-    std::memcpy(request.arp_ha.sa_data, m_settings.mac.data(), 6);
-    request.arp_flags = ATF_COM;
-    std::strncpy(request.arp_dev, m_route.interfaceName.c_str(), sizeof request.arp_dev - 1);
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ioctl(fd, SIOCSARP, &request) != 0) {
-        const bool notPermitted = errno == EPERM || errno == EACCES;
-        m_report.info(std::string("Note: cannot add the device to the ARP table (")
-                      + (notPermitted ? "needs root or the cap_net_admin capability" : std::strerror(errno))
+    std::string problem;
+    if (!addNeighbourEntry(m_settings.device, m_settings.mac, m_route.interfaceName, &problem))
+        m_report.info("Note: cannot add the device to the ARP table (" + problem
                       + "); the boot loader has to answer ARP itself");
-    }
-    if (fd >= 0)
-        close(fd);
 }
 
 void EthernetFlasher::handleBootRequest(const UdpSocket::Datagram &datagram, Clock::time_point now)
