@@ -119,6 +119,7 @@ private slots:
     void floodDoesNotStopTheRetryClock();
     void fullLastBlockIsNotYetComplete();
     void deviceTextCannotForgeLines();
+    void severalDevicesEachGetOnlyTheirOwn();
 
     void magicPacketsCarryTheMacAndRepeat();
     void bootpAnswersOnlyTheBootLoader();
@@ -130,7 +131,8 @@ private slots:
     void bootLoaderClassStopsOnRequest();
 
 private:
-    void startFlasher(int bootLoaderWaitMs = 20000, const QString &image = QStringLiteral("./image.bin"));
+    void startFlasher(int bootLoaderWaitMs = 20000, const QString &image = QStringLiteral("./image.bin"),
+                      const QStringList &moreDevices = {});
     bool waitForFlasherEnd(int timeoutMs);
     QByteArray flasherOutput();
 
@@ -170,15 +172,16 @@ QByteArray tst_FlashProtocol::flasherOutput()
     return m_output;
 }
 
-void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs, const QString &image)
+void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs, const QString &image, const QStringList &moreDevices)
 {
     m_flasher = new QProcess;
     m_flasher->setWorkingDirectory(m_dir->path());
     m_flasher->setProcessChannelMode(QProcess::MergedChannels);
     m_flasher->start(qEnvironmentVariable("ZUDIRUV_BIN_DIR") + QStringLiteral("/eflash.exe"),
-                     {QStringLiteral("-i"), deviceIp, QStringLiteral("-m"), deviceMacText,
+                     QStringList{QStringLiteral("-i"), deviceIp, QStringLiteral("-m"), deviceMacText,
                       image, QStringLiteral("--verbose"),
-                      QStringLiteral("--bootloader-wait-ms"), QString::number(bootLoaderWaitMs)});
+                      QStringLiteral("--bootloader-wait-ms"), QString::number(bootLoaderWaitMs)}
+                         + moreDevices);
     QVERIFY(m_flasher->waitForStarted(5000));
     // Its ports are open once it starts sending magic packets.
     QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("Sending magic packets")
@@ -444,6 +447,63 @@ void tst_FlashProtocol::deviceTextCannotForgeLines()
     QCOMPARE(errorLines, 1);
     QVERIFY2(output.contains("TFTP read request for \"image\\x0d\\x0a% Complete\\x3a 100%\\x0a\\x45RROR: forged"),
              output.constData());
+}
+
+void tst_FlashProtocol::severalDevicesEachGetOnlyTheirOwn()
+{
+    const QString secondIp = QStringLiteral("127.0.0.4");
+    const QByteArray secondMac = QByteArray::fromHex("025a00000304");
+    QUdpSocket first, second, stranger;
+    QVERIFY(first.bind(QHostAddress(deviceIp), 68));
+    QVERIFY(second.bind(QHostAddress(secondIp), 68));
+    QVERIFY(stranger.bind(QHostAddress(strangerIp), 68));
+    startFlasher(20000, QStringLiteral("./image.bin"),
+                 {QStringLiteral("-i"), secondIp, QStringLiteral("-m"), QStringLiteral("02-5a-00-00-03-04"),
+                  QStringLiteral("./image.bin")});
+    const QHostAddress server(serverIp);
+
+    // A MAC address that is not listed gets no answer; each listed one its
+    // own address.
+    stranger.writeDatagram(bootRequest(7, 1, 1, 6, QByteArray::fromHex("025a000003ff"), "stellaris"), server, 67);
+    second.writeDatagram(bootRequest(8, 1, 1, 6, secondMac, "stellaris"), server, 67);
+    const QByteArray reply = receive(second, 5000);
+    QCOMPARE(reply.size(), 300);
+    QCOMPARE(QHostAddress(qFromBigEndian<quint32>(reply.constData() + 16)), QHostAddress(secondIp));
+    QVERIFY(receive(stranger, 300).isEmpty());
+    QVERIFY(receive(first, 100).isEmpty());
+
+    // A read request from an address not listed is refused.
+    stranger.writeDatagram(readRequest("octet"), server, 69);
+    const QByteArray refusal = receive(stranger, 5000);
+    QCOMPARE(opcodeOf(refusal), quint16(5));
+    QCOMPARE(numberOf(refusal), quint16(2));
+
+    // Each device has a transfer of its own; one ends, the other goes on.
+    quint16 firstPort = 0, secondPort = 0;
+    first.writeDatagram(readRequest("octet"), server, 69);
+    second.writeDatagram(readRequest("octet"), server, 69);
+    QCOMPARE(numberOf(receive(first, 5000, nullptr, &firstPort)), quint16(1));
+    QCOMPARE(numberOf(receive(second, 5000, nullptr, &secondPort)), quint16(1));
+    QVERIFY(firstPort != secondPort);
+    second.writeDatagram(tftp(5, number(3) + "Disk full" + '\0'), server, secondPort);
+    QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("127.0.0.4: ERROR: the device sent TFTP error 3 (Disk full)"),
+                             5000);
+    QByteArray received;
+    for (quint16 block = 1; block <= 3; ++block) {
+        QByteArray data;
+        do
+            data = receive(first, 5000);
+        while (!data.isEmpty() && numberOf(data) < block);
+        QCOMPARE(numberOf(data), block);
+        received += data.mid(4);
+        first.writeDatagram(tftp(4, number(block)), server, firstPort);
+    }
+    QCOMPARE(received, m_image);
+    QVERIFY(waitForFlasherEnd(5000));
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("127.0.0.2: % Complete: 100%"), flasherOutput().constData());
+    for (const QByteArray &line : linesOf(flasherOutput()))
+        QVERIFY2(line.isEmpty() || line.startsWith("127.0.0.2: ") || line.startsWith("127.0.0.4: "), line.constData());
 }
 
 // ---- The servers packet by packet ---------------------------------------

@@ -144,16 +144,21 @@ OptionTable::Reader OptionTable::deviceAddressReader(in_addr *target)
     };
 }
 
-OptionTable &OptionTable::mac(const std::string &names, const std::string &valueName,
-                              const std::string &help, MacAddress *target)
+OptionTable &OptionTable::mac(const std::string &names, const std::string &valueName, const std::string &help,
+                              MacAddress *target)
 {
-    return option(names, valueName, help, [target](const std::string &value) {
+    return option(names, valueName, help, macReader(target));
+}
+
+OptionTable::Reader OptionTable::macReader(MacAddress *target)
+{
+    return [target](const std::string &value) {
         const auto mac = parseMacAddress(value);
         if (!mac)
             return std::string("a MAC address (six hex pairs joined by \":\" or \"-\") is needed");
         *target = *mac;
         return std::string();
-    });
+    };
 }
 
 OptionTable &OptionTable::positional(const std::string &valueName, const std::string &help, Reader read,

@@ -1,11 +1,23 @@
 #pragma once
 
-#include "ethernetflasher.h"
-#include "flashreport.h"
+#include "macaddress.h"
 
+#include <netinet/in.h>
+
+#include <chrono>
 #include <string>
+#include <vector>
 
-// Reads the image at `imagePath`, names it to the boot loader by its file
-// name, and flashes it. The exit code: 0 flashed, 1 failed (with its ERROR
-// line already printed).
-int flashFromFile(FlashSettings settings, const std::string &imagePath, FlashReport &report);
+struct FlashRequest
+{
+    in_addr device{};
+    MacAddress mac{};
+    std::string imagePath;
+};
+
+// Reads each image, names it to the boot loader by its file name, and
+// flashes all devices in one run. With more than one device every output
+// line starts with the device's address. The exit code: 0 when every device
+// was flashed, 1 otherwise (each failure with its ERROR line).
+int flashFromFiles(const std::vector<FlashRequest> &requests, std::chrono::milliseconds bootLoaderWait,
+                   bool verbose);

@@ -30,15 +30,16 @@ void replaceAll(std::string &text, const std::string &from, const std::string &t
 
 }
 
-FlashReport::FlashReport(bool verbose)
+FlashReport::FlashReport(bool verbose, std::string prefix)
     : m_verbose(verbose)
+    , m_prefix(std::move(prefix))
 {
 }
 
 void FlashReport::info(const std::string &text) const
 {
     if (m_verbose) {
-        std::printf("%s\n", withoutControlCharacters(text).c_str());
+        std::printf("%s%s\n", m_prefix.c_str(), withoutControlCharacters(text).c_str());
         std::fflush(stdout);
     }
 }
@@ -61,13 +62,13 @@ void FlashReport::print(int percent)
     if (percent <= m_lastPercent)
         return;
     m_lastPercent = percent;
-    std::printf("%% Complete: %d%%\n", percent);
+    std::printf("%s%% Complete: %d%%\n", m_prefix.c_str(), percent);
     std::fflush(stdout);
 }
 
 void FlashReport::error(const std::string &reason) const
 {
-    std::printf("ERROR: %s\n", withoutControlCharacters(reason).c_str());
+    std::printf("%sERROR: %s\n", m_prefix.c_str(), withoutControlCharacters(reason).c_str());
     std::fflush(stdout);
 }
 

@@ -11,7 +11,9 @@
 class FlashReport
 {
 public:
-    explicit FlashReport(bool verbose);
+    // `prefix` starts every line: the device's address when several are
+    // flashed in one run.
+    explicit FlashReport(bool verbose, std::string prefix = {});
 
     void info(const std::string &text) const;
     // Prints a line only when the whole percentage has risen; stays below
@@ -25,6 +27,7 @@ private:
     void print(int percent);
 
     bool m_verbose;
+    std::string m_prefix;
     int m_lastPercent = -1;
 };
 
