@@ -129,6 +129,7 @@ void tst_FleetFlasher::reportsEachDeviceThroughTheObserver()
     QVERIFY2(observer.outcomes[4].error.find("TFTP can carry at most") != std::string::npos,
              observer.outcomes[4].error.c_str());
     QVERIFY(observer.progressOf[3].empty() && observer.progressOf[4].empty());
+    QCOMPARE(observer.progressOf[0].back().percent(), 99); // 100 comes with the outcome only
 }
 
 int main(int argc, char **argv)

@@ -14,6 +14,15 @@ public:
         std::size_t bytesAcknowledged = 0;
         std::size_t imageSize = 0;
         int retransmissions = 0;
+
+        // Whole percent acknowledged, below 100 however many bytes: an image
+        // that is a multiple of 512 bytes ends with an empty block, so 100
+        // comes only with the flashed outcome.
+        int percent() const
+        {
+            const std::size_t whole = imageSize == 0 ? 0 : bytesAcknowledged * 100 / imageSize;
+            return static_cast<int>(whole < 99 ? whole : 99);
+        }
     };
 
     struct Outcome

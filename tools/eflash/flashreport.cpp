@@ -44,12 +44,9 @@ void FlashReport::info(const std::string &text) const
     }
 }
 
-void FlashReport::progress(std::size_t done, std::size_t total)
+void FlashReport::progress(int percent)
 {
-    // An image that is a multiple of 512 bytes ends with an empty block: all
-    // bytes acknowledged is not yet the end.
-    const int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
-    print(percent < 99 ? percent : 99);
+    print(percent);
 }
 
 void FlashReport::finish()

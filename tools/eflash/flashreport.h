@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 // What the flasher tells its caller on standard output, one flushed line at a
@@ -16,9 +15,8 @@ public:
     explicit FlashReport(bool verbose, std::string prefix = {});
 
     void info(const std::string &text) const;
-    // Prints a line only when the whole percentage has risen; stays below
-    // 100 until finish(), whatever `done` says.
-    void progress(std::size_t done, std::size_t total);
+    // Prints a line only when the percentage has risen.
+    void progress(int percent);
     // The last block is acknowledged: 100, also for an empty image.
     void finish();
     void error(const std::string &reason) const;

@@ -14,7 +14,7 @@ void ReportObserver::note(std::size_t device, const std::string &text)
 
 void ReportObserver::progress(std::size_t device, const Progress &progress)
 {
-    m_reports[device].progress(progress.bytesAcknowledged, progress.imageSize);
+    m_reports[device].progress(progress.percent());
 }
 
 void ReportObserver::finished(std::size_t device, const Outcome &outcome)
