@@ -16,13 +16,10 @@ TftpTransfer::TftpTransfer(const std::vector<std::uint8_t> &image, UdpSocket soc
 
 void TftpTransfer::start(Clock::time_point now)
 {
-    if (m_retries > 0) {
-        // This start is itself a resend of the first block.
-        --m_retries;
+    if (m_startIsResend)
         retransmit(now, "the device kept repeating its read request");
-        return;
-    }
-    sendCurrentBlock(now);
+    else
+        sendCurrentBlock(now);
 }
 
 void TftpTransfer::sendCurrentBlock(Clock::time_point now)
@@ -106,9 +103,11 @@ void TftpTransfer::handleRepeatedRequest(Clock::time_point now)
 void TftpTransfer::continueRetriesOf(const TftpTransfer &previous)
 {
     // A restart from a fresh port with nothing acknowledged before is
-    // another repeat of the same request.
-    if (previous.m_acknowledged == 0)
-        m_retries = previous.m_retries + 1;
+    // another repeat of the same request: its first block is a resend.
+    if (previous.m_acknowledged == 0) {
+        m_retries = previous.m_retries;
+        m_startIsResend = true;
+    }
 }
 
 std::size_t TftpTransfer::bytesAcknowledged() const

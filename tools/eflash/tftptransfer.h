@@ -53,6 +53,7 @@ private:
     std::uint16_t m_block = 1;
     std::uint16_t m_acknowledged = 0;
     int m_retries = 0;
+    bool m_startIsResend = false;
     int m_totalRetransmissions = 0;
     Clock::time_point m_lastSent;
     State m_state = State::Running;
