@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Start-up of the program against a bare Qt Quick window of the same size
+# (qmlscene with one 320 x 550 Rectangle), alternately under one Xvfb: time
+# from process start to the window being mapped, and peak memory (VmHWM).
+# Needs Xvfb, xev (x11-utils) and qmlscene.
+set -euo pipefail
+
+bin_dir=$(cd "$(dirname "$0")" && pwd)
+program=$bin_dir/zudiruv
+qmlscene=${QMLSCENE:-/usr/lib/qt5/bin/qmlscene}
+runs=${RUNS:-5}
+settle_s=1.5
+
+for tool in Xvfb xev "$qmlscene" "$program"; do
+    command -v "$tool" > /dev/null || { echo "startup: $tool is missing" >&2; exit 2; }
+done
+
+scratch=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2> /dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+cat > "$scratch/bare.qml" <<'EOF'
+import QtQuick 2.0
+Rectangle { width: 320; height: 550; color: "#d6d6d6" }
+EOF
+mkdir -p "$scratch/work" "$scratch/home"
+
+# Xvfb picks a free display and writes its number once it listens.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$scratch/display" > /dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+    [ -s "$scratch/display" ] && break
+    sleep 0.1
+done
+display_number=$(tr -d '[:space:]' < "$scratch/display")
+[ -n "$display_number" ] || { echo "startup: Xvfb did not start" >&2; exit 2; }
+export DISPLAY=:$display_number
+export HOME=$scratch/home QT_QPA_PLATFORM=xcb
+unset QT_QUICK_BACKEND
+
+now_ns() { date +%s%N; }
+
+# Runs one command until its first top-level window is mapped; prints
+# "<milliseconds> <peak RSS in KiB>".
+measure() {
+    local events=$scratch/events started pid mapped_ns peak
+    : > "$events"
+    xev -root -event substructure > "$events" 2>&1 &
+    local watcher=$!
+    # xev prints nothing until it listens; a short wait is enough.
+    sleep 0.2
+    started=$(now_ns)
+    (cd "$scratch/work" && exec "$@") > /dev/null 2>&1 &
+    pid=$!
+    mapped_ns=
+    for _ in $(seq 1 2000); do
+        if grep -q '^MapNotify' "$events"; then
+            mapped_ns=$(now_ns)
+            break
+        fi
+        sleep 0.002
+    done
+    sleep "$settle_s"
+    peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2> /dev/null || echo 0)
+    kill "$pid" 2> /dev/null; wait "$pid" 2> /dev/null || true
+    kill "$watcher" 2> /dev/null; wait "$watcher" 2> /dev/null || true
+    [ -n "$mapped_ns" ] || { echo "startup: no window from $1" >&2; exit 1; }
+    echo "$(( (mapped_ns - started) / 1000000 )) $peak"
+}
+
+program_ms=() program_kb=() bare_ms=() bare_kb=()
+for run in $(seq 1 "$runs"); do
+    read -r ms kb < <(measure "$program")
+    program_ms+=("$ms") program_kb+=("$kb")
+    echo "run $run zudiruv:  ${ms} ms, peak RSS ${kb} KiB"
+    read -r ms kb < <(measure "$qmlscene" "$scratch/bare.qml")
+    bare_ms+=("$ms") bare_kb+=("$kb")
+    echo "run $run qmlscene: ${ms} ms, peak RSS ${kb} KiB"
+done
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+pm=$(median "${program_ms[@]}") bm=$(median "${bare_ms[@]}")
+pk=$(median "${program_kb[@]}") bk=$(median "${bare_kb[@]}")
+echo "median zudiruv:  ${pm} ms, ${pk} KiB"
+echo "median qmlscene: ${bm} ms, ${bk} KiB"
+awk -v p="$pk" -v b="$bk" 'BEGIN { printf "rss_ratio_vs_bare=%.2f\n", p / b }'
+awk -v p="$pm" -v b="$bm" 'BEGIN { printf "startup_ratio_vs_bare=%.2f\n", p / b }'
