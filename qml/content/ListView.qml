@@ -1,5 +1,5 @@
 import QtQuick 2.0
-import QtQuick.Dialogs 1.2
+import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
 
@@ -371,7 +371,8 @@ Rectangle {
                 onClicked: {
                     ipAddr.close()
                     macAddr.close()
-                    fileDialog.open()
+                    fileDialogLoader.active = true
+                    fileDialogLoader.item.open()
                 }
             }
 
@@ -527,15 +528,27 @@ Rectangle {
             }
         }
 
-        FileDialog {
-            id: fileDialog
-            objectName: "fileDialog"
+        // Made on the first click on the image area, then kept, so that it
+        // opens again in the folder the user left it in.
+        Loader {
+            id: fileDialogLoader
+            objectName: "fileDialogLoader"
 
-            title: "Please choose a file"
-            folder: shortcuts.home
-            nameFilters: ["Binary Files (*.bin)"]
-            selectMultiple: false
-            onAccepted: screen.acceptFile(String(fileDialog.fileUrl))
+            active: false
+            source: "FirmwareDialog.qml"
+        }
+
+        Connections {
+            target: fileDialogLoader.item
+            function onAccepted() {
+                screen.acceptFile(String(fileDialogLoader.item.fileUrl))
+            }
+            // However the dialog was closed, the keyboard belongs to the
+            // screen again: its window may not be given back the focus.
+            function onVisibilityChanged() {
+                if (!fileDialogLoader.item.visible && screen.Window.window)
+                    screen.Window.window.requestActivate()
+            }
         }
 
         WorkerScript {
