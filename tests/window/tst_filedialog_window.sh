@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The program in a real X server (Xvfb), driven with xdotool as a user would:
-# for every way of closing the file dialog, the first click on the IP row
-# afterwards must open it for typing. A typed address shows up as the MAC
-# lookup that the screen starts with it (a fake arpping.exe records it).
+# for every way of closing the file dialog, the keyboard focus must return to
+# the program's window, and the first click on the IP row must open it for
+# typing. A typed address shows up as the MAC lookup that the screen starts
+# with it (a fake arpping.exe records it).
 # Usage: tst_filedialog_window.sh PROGRAM plain|openbox
 set -euo pipefail
 
-program=$1
+program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mode=$2
 skip=77
 
@@ -74,6 +75,14 @@ dialog_gone() {
     return 1
 }
 
+focus_returns_to() {
+    for _ in $(seq 1 20); do
+        [ "$(xdotool getwindowfocus 2> /dev/null)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # One fresh program for each way of closing the dialog.
 run_case() {
     local how=$1 pid screen dialog width height x y
@@ -115,6 +124,8 @@ run_case() {
         ;;
     esac
     dialog_gone || fail "$how" "the dialog did not close"
+    # Typing must reach the program again before any click on it.
+    focus_returns_to "$screen" || fail "$how" "the keyboard focus did not return to the program's window"
 
     # The IP row turns in 250 ms before its text box shows.
     xdotool mousemove --window "$screen" 160 100 click 1
