@@ -543,8 +543,9 @@ Rectangle {
             function onAccepted() {
                 screen.acceptFile(String(fileDialogLoader.item.fileUrl))
             }
-            // However the dialog was closed, the keyboard belongs to the
-            // screen again: its window may not be given back the focus.
+            // Nothing hands the keyboard back when the dialog hides (no
+            // window manager, or none that does): the hidden dialog would
+            // keep it, and a row opened next would take no keys.
             function onVisibilityChanged() {
                 if (!fileDialogLoader.item.visible && screen.Window.window)
                     screen.Window.window.requestActivate()
