@@ -2,7 +2,7 @@
 # Start-up of the program against a bare Qt Quick window of the same size
 # (qmlscene with one 320 x 550 Rectangle), alternately under one Xvfb: time
 # from process start to the window being mapped, and peak memory (VmHWM).
-# Needs Xvfb, xev (x11-utils) and qmlscene.
+# Needs Xvfb, xev and xprop (x11-utils) and qmlscene.
 set -euo pipefail
 
 bin_dir=$(cd "$(dirname "$0")" && pwd)
@@ -11,7 +11,7 @@ qmlscene=${QMLSCENE:-/usr/lib/qt5/bin/qmlscene}
 runs=${RUNS:-5}
 settle_s=1.5
 
-for tool in Xvfb xev "$qmlscene" "$program"; do
+for tool in Xvfb xev xprop "$qmlscene" "$program"; do
     command -v "$tool" > /dev/null || { echo "startup: $tool is missing" >&2; exit 2; }
 done
 
@@ -51,11 +51,20 @@ measure() {
     local started pid mapped_ns= peak line cpu_ms=0
     local fifo=$scratch/events watcher_pid events
     rm -f "$fifo"; mkfifo "$fifo"
-    stdbuf -oL xev -root -event substructure > "$fifo" 2>&1 &
+    stdbuf -oL xev -root -event substructure -event property > "$fifo" 2>&1 &
     watcher_pid=$!
     exec {events}< "$fifo"
-    # xev says nothing when it starts listening; this is ample.
-    sleep 0.3
+    # xev says nothing when it starts listening: it is listening once it
+    # reports a change of a root window property.
+    local listening=
+    for _ in $(seq 1 50); do
+        xprop -root -f _STARTUP_BENCH 8s -set _STARTUP_BENCH "$RANDOM"
+        while read -r -t 0.2 -u "$events" line; do
+            [[ $line == PropertyNotify* ]] && { listening=1; break; }
+        done
+        [ -n "$listening" ] && break
+    done
+    [ -n "$listening" ] || { echo "startup: xev does not listen" >&2; exit 1; }
     started=$(now_ns)
     (cd "$scratch/work" && exec "$@") > /dev/null 2>&1 &
     pid=$!
@@ -69,11 +78,14 @@ measure() {
         fi
     done
     sleep "$settle_s"
-    peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2> /dev/null || echo 0)
-    kill "$pid" 2> /dev/null; wait "$pid" 2> /dev/null || true
-    kill "$watcher_pid" 2> /dev/null; wait "$watcher_pid" 2> /dev/null || true
+    peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2> /dev/null || true)
+    kill "$pid" 2> /dev/null || true
+    wait "$pid" 2> /dev/null || true
+    kill "$watcher_pid" 2> /dev/null || true
+    wait "$watcher_pid" 2> /dev/null || true
     exec {events}<&-
     [ -n "$mapped_ns" ] || { echo "startup: no window from $1" >&2; exit 1; }
+    [ -n "$peak" ] || { echo "startup: $1 ended by itself" >&2; exit 1; }
     echo "$(( (mapped_ns - started) / 1000000 )) $peak $cpu_ms"
 }
 
