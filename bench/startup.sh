@@ -29,16 +29,31 @@ Rectangle { width: 320; height: 550; color: "#d6d6d6" }
 EOF
 mkdir -p "$scratch/work" "$scratch/home"
 
-# Xvfb picks a free display and writes its number once it listens.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$scratch/display" > /dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$scratch/display" ] && break
-    sleep 0.1
-done
-display_number=$(tr -d '[:space:]' < "$scratch/display")
-[ -n "$display_number" ] || { echo "startup: Xvfb did not start" >&2; exit 2; }
-export DISPLAY=:$display_number
+# Starts Xvfb on the first display from :100 on that it alone serves. Other
+# X servers on this machine may live in other mount or network namespaces,
+# where their lock files cannot be seen; a server that cannot listen ends.
+start_xvfb() {
+    local number
+    for number in $(seq 100 160); do
+        [ -e "/tmp/.X$number-lock" ] && continue
+        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$scratch/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 50); do
+            kill -0 "$xvfb_pid" 2> /dev/null || break
+            if xprop -display ":$number" -root > /dev/null 2>&1; then
+                sleep 0.2
+                kill -0 "$xvfb_pid" 2> /dev/null || break
+                export DISPLAY=:$number
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2> /dev/null || true
+        wait "$xvfb_pid" 2> /dev/null || true
+    done
+    return 1
+}
+start_xvfb || { echo "startup: Xvfb did not start" >&2; exit 2; }
 export HOME=$scratch/home QT_QPA_PLATFORM=xcb
 unset QT_QUICK_BACKEND
 
