@@ -71,15 +71,17 @@ measure() {
     exec {events}< "$fifo"
     # xev says nothing when it starts listening: it is listening once it
     # reports a change of a root window property.
-    local listening=
+    local listening= said=
     for _ in $(seq 1 50); do
+        kill -0 "$watcher_pid" 2> /dev/null || break
         xprop -root -f _STARTUP_BENCH 8s -set _STARTUP_BENCH "$RANDOM"
         while read -r -t 0.2 -u "$events" line; do
+            said=$line
             [[ $line == PropertyNotify* ]] && { listening=1; break; }
         done
         [ -n "$listening" ] && break
     done
-    [ -n "$listening" ] || { echo "startup: xev does not listen" >&2; exit 1; }
+    [ -n "$listening" ] || { echo "startup: xev does not listen: $said" >&2; exit 1; }
     started=$(now_ns)
     (cd "$scratch/work" && exec "$@") > /dev/null 2>&1 &
     pid=$!
