@@ -1,5 +1,5 @@
 import QtQuick 2.0
-import QtQuick.Dialogs 1.2
+import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
 
@@ -411,7 +411,8 @@ Rectangle {
                 onClicked: {
                     ipAddr.close()
                     macAddr.close()
-                    fileDialog.open()
+                    fileDialogLoader.active = true
+                    fileDialogLoader.item.open()
                 }
             }
 
@@ -581,15 +582,28 @@ Rectangle {
             }
         }
 
-        FileDialog {
-            id: fileDialog
-            objectName: "fileDialog"
+        // Made on the first click on the image area, then kept, so that it
+        // opens again in the folder the user left it in.
+        Loader {
+            id: fileDialogLoader
+            objectName: "fileDialogLoader"
 
-            title: "Please choose a file"
-            folder: shortcuts.home
-            nameFilters: ["Binary Files (*.bin)"]
-            selectMultiple: false
-            onAccepted: screen.acceptFile(String(fileDialog.fileUrl))
+            active: false
+            source: "FirmwareDialog.qml"
+        }
+
+        Connections {
+            target: fileDialogLoader.item
+            function onAccepted() {
+                screen.acceptFile(String(fileDialogLoader.item.fileUrl))
+            }
+            // Nothing hands the keyboard back when the dialog hides (no
+            // window manager, or none that does): the hidden dialog would
+            // keep it, and a row opened next would take no keys.
+            function onVisibilityChanged() {
+                if (!fileDialogLoader.item.visible && screen.Window.window)
+                    screen.Window.window.requestActivate()
+            }
         }
 
         WorkerScript {
