@@ -119,6 +119,14 @@ make_fleet() {
     done
 }
 
+device_arp_ignore() { in_device sysctl -n "net.ipv4.conf.$device_if.arp_ignore"; }
+# For bootloader-sim --arp-once-addressed: the first magic packet must not
+# find the device still answering ARP.
+until_device_arp_silent() {
+    local tries=0
+    until [ "$(device_arp_ignore)" = 8 ] || [ $tries -ge 50 ]; do sleep 0.1; tries=$((tries + 1)); done
+}
+
 # The value of KEY in a bootloader-sim summary file.
 summary() { sed -n "s/^$2=//p" "$1"; }
 

@@ -81,14 +81,8 @@ faults() {
     # forgotten every neighbour when it starts.
     in_host ip neigh flush dev "$host_if"
     in_device ip neigh flush dev "$device_if"
-    arp_ignore() { in_device sysctl -n "net.ipv4.conf.$device_if.arp_ignore"; }
-    # The first magic packet must not find the device answering ARP.
-    until_arp_silent() {
-        local tries=0
-        until [ "$(arp_ignore)" = 8 ] || [ $tries -ge 50 ]; do sleep 0.1; tries=$((tries + 1)); done
-    }
     eflash_runner=("${as_unprivileged[@]}")
-    before_flasher=until_arp_silent
+    before_flasher=until_device_arp_silent
     flash_over_link "$image" --arp-once-addressed
     eflash_runner=()
     before_flasher=:
@@ -97,7 +91,7 @@ faults() {
         'grep -q "cannot add the device to the ARP table (needs root or the cap_net_admin capability); sending the BOOTP reply as broadcast" "$work/eflash.out" \
             && grep -q "BOOTP reply sent to 255.255.255.255:" "$work/eflash.out"'
     check "the boot loader answers ARP again once it has its address" \
-        test "$(arp_ignore)" = 0
+        test "$(device_arp_ignore)" = 0
 }
 
 failures_() {
