@@ -143,8 +143,8 @@ bool DeviceSession::handleBootRequest(const BootpMessage &request, Clock::time_p
         m_requestDeadline = now + m_link.bootLoaderWait;
     }
     const LinkRoute &route = m_link.route;
-    // Without an ARP entry a unicast reply never leaves this host; a
-    // broadcast is what RFC 1542 allows any server to send instead.
+    // Without the ARP entry a unicast reply reaches only a boot loader that
+    // answers ARP before it has an address; RFC 1542 lets a server broadcast.
     const bool broadcast = route.canBroadcast && (request.wantsBroadcastReply() || !teachNeighbourTable());
     const in_addr destination = broadcast ? broadcastAddress() : m_target.device;
     m_link.bootSocket.sendTo(destination, bootClientPort,
