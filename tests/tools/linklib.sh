@@ -21,6 +21,15 @@ unused_ip=198.18.0.99
 host_mac=02:5a:00:00:00:01
 device_mac=02:5a:00:00:00:02
 
+# Runs a program as nobody with only the right to bind ports below 1024, as
+# the installed package gives eflash.exe: no right to change the ARP table.
+as_unprivileged=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all,+net_bind_service
+    --ambient-caps=+net_bind_service)
+# What flash_over_link starts eflash.exe with; empty for root.
+eflash_runner=()
+# What flash_over_link runs between starting the device and the flasher.
+before_flasher=:
+
 work=$(mktemp -d)
 # Readable for the runs that drop privileges.
 chmod 755 "$work"
@@ -110,6 +119,14 @@ make_fleet() {
     done
 }
 
+device_arp_ignore() { in_device sysctl -n "net.ipv4.conf.$device_if.arp_ignore"; }
+# For bootloader-sim --arp-once-addressed: the first magic packet must not
+# find the device still answering ARP.
+until_device_arp_silent() {
+    local tries=0
+    until [ "$(device_arp_ignore)" = 8 ] || [ $tries -ge 50 ]; do sleep 0.1; tries=$((tries + 1)); done
+}
+
 # The value of KEY in a bootloader-sim summary file.
 summary() { sed -n "s/^$2=//p" "$1"; }
 
@@ -146,7 +163,8 @@ flash_over_link() {
         > "$work/sim.out" 2> "$work/sim.err" &
     local sim_pid=$!
     background_pids+=("$sim_pid")
-    (cd "$(dirname "$image")" && in_host timeout 120 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
+    "$before_flasher"
+    (cd "$(dirname "$image")" && in_host timeout 120 "${eflash_runner[@]}" "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
         "./$(basename "$image")" --verbose "${eflash_options[@]}") > "$work/eflash.out" 2>&1
     echo $? > "$work/eflash.rc"
     wait "$sim_pid"

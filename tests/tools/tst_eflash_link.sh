@@ -72,7 +72,26 @@ faults() {
     make_image "$image" 4000
     flash_over_link "$image" --boot-delay-ms 700
     check "a device that does not answer ARP is flashed all the same" flashed "$image"
+    check "with the right to add the ARP entry the BOOTP reply is unicast" \
+        grep -q "BOOTP reply sent to $device_ip:" "$work/eflash.out"
     in_device sysctl -q -w "net.ipv4.conf.$device_if.arp_ignore=0"
+
+    # The installed flasher may bind port 67 but not change the ARP table; a
+    # boot loader answers ARP only once BOOTP gave it its address, and has
+    # forgotten every neighbour when it starts.
+    in_host ip neigh flush dev "$host_if"
+    in_device ip neigh flush dev "$device_if"
+    eflash_runner=("${as_unprivileged[@]}")
+    before_flasher=until_device_arp_silent
+    flash_over_link "$image" --arp-once-addressed
+    eflash_runner=()
+    before_flasher=:
+    check "without the right to add ARP entries a device that has no address yet is flashed" flashed "$image"
+    check "the BOOTP reply went out as broadcast, saying why" eval \
+        'grep -q "cannot add the device to the ARP table (needs root or the cap_net_admin capability); sending the BOOTP reply as broadcast" "$work/eflash.out" \
+            && grep -q "BOOTP reply sent to 255.255.255.255:" "$work/eflash.out"'
+    check "the boot loader answers ARP again once it has its address" \
+        test "$(device_arp_ignore)" = 0
 }
 
 failures_() {

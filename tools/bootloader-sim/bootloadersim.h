@@ -42,6 +42,10 @@ public:
         in_addr bootServer{};
         std::string serverName = "stellaris";
         bool broadcastFlag = false;
+        // Answers no ARP until BOOTP gave it its address, as a boot loader
+        // that has none yet; changes the interface's arp_ignore for that
+        // time, so it needs root.
+        bool arpOnceAddressed = false;
 
         Milliseconds magicWait{60000};
         Milliseconds bootRetryInterval{1000};

@@ -1,10 +1,12 @@
 #include "bootsession.h"
 
+#include "arpsilence.h"
 #include "devicesocket.h"
 #include "linkroute.h"
 #include "sessionend.h"
 
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -39,6 +41,9 @@ void BootSession::run()
         m_result.serverAddress = m_settings.tftpServer;
         m_result.bootFile = m_settings.tftpFile;
     } else {
+        std::optional<ArpSilence> noAddressYet;
+        if (m_settings.arpOnceAddressed && !loopback)
+            noAddressYet.emplace(m_device);
         waitForMagicPacket();
         if (m_onEntered)
             m_onEntered();

@@ -30,6 +30,8 @@ int main(int argc, char **argv)
                  &settings.bootServer)
         .text("--sname", "TEXT", "server name in the BOOTP request (stellaris)", &settings.serverName)
         .flag("--broadcast-flag", "ask for a broadcast BOOTP reply", &settings.broadcastFlag)
+        .flag("--arp-once-addressed", "answer no ARP until BOOTP gave the address (sets the\n"
+              "interface's arp_ignore meanwhile; needs root)", &settings.arpOnceAddressed)
         .milliseconds("--magic-wait-ms", "MS", "how long to wait for the magic packet (60000)", &settings.magicWait, 0, day)
         .number("--boot-attempts", "N", "BOOTP requests before giving up (10), 1 s apart", &settings.bootAttempts, 1, 1000)
         .milliseconds("--tftp-timeout-ms", "MS", "TFTP retransmission interval (1000), 5 retries", &settings.tftpTimeout,

@@ -114,17 +114,21 @@ void DeviceSession::sendMagicPacket()
     ++m_magicPackets;
 }
 
-void DeviceSession::teachNeighbourTable()
+bool DeviceSession::teachNeighbourTable()
 {
     // The boot loader has no address until it reads our reply, so it cannot
     // answer ARP for it; like a DHCP server we tell the kernel the MAC address.
-    if (m_neighbourTaught || !m_link.route.isEthernet)
-        return;
-    m_neighbourTaught = true;
+    if (!m_link.route.isEthernet)
+        return true;
+    if (m_neighbourTaught)
+        return *m_neighbourTaught;
     std::string problem;
-    if (!addNeighbourEntry(m_target.device, m_target.mac, m_link.route.interfaceName, &problem))
-        m_observer.note(m_index, "Note: cannot add the device to the ARP table (" + problem
-                                     + "); the boot loader has to answer ARP itself");
+    m_neighbourTaught = addNeighbourEntry(m_target.device, m_target.mac, m_link.route.interfaceName, &problem);
+    if (!*m_neighbourTaught)
+        m_observer.note(m_index, "Note: cannot add the device to the ARP table (" + problem + "); "
+                                     + (m_link.route.canBroadcast ? "sending the BOOTP reply as broadcast"
+                                                                  : "the boot loader has to answer ARP itself"));
+    return *m_neighbourTaught;
 }
 
 bool DeviceSession::handleBootRequest(const BootpMessage &request, Clock::time_point now)
@@ -139,9 +143,9 @@ bool DeviceSession::handleBootRequest(const BootpMessage &request, Clock::time_p
         m_requestDeadline = now + m_link.bootLoaderWait;
     }
     const LinkRoute &route = m_link.route;
-    const bool broadcast = request.wantsBroadcastReply() && route.canBroadcast;
-    if (!broadcast)
-        teachNeighbourTable();
+    // Without the ARP entry a unicast reply reaches only a boot loader that
+    // answers ARP before it has an address; RFC 1542 lets a server broadcast.
+    const bool broadcast = route.canBroadcast && (request.wantsBroadcastReply() || !teachNeighbourTable());
     const in_addr destination = broadcast ? broadcastAddress() : m_target.device;
     m_link.bootSocket.sendTo(destination, bootClientPort,
                              request.makeReply(m_target.device, route.source, m_target.bootFile));

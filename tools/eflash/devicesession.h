@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,8 @@ private:
     enum class Phase { WaitingForBootLoader, WaitingForRequest, Transferring, Done };
 
     void sendMagicPacket();
-    void teachNeighbourTable();
+    // False when a unicast reply cannot reach the device.
+    bool teachNeighbourTable();
     void finish(Clock::time_point now);
     FlashObserver::Progress progress() const;
 
@@ -70,6 +72,6 @@ private:
     Clock::time_point m_sessionEnd;
     Clock::time_point m_nextMagic;
     int m_magicPackets = 0;
-    bool m_neighbourTaught = false;
+    std::optional<bool> m_neighbourTaught;
     bool m_flashed = false;
 };
