@@ -1,0 +1,26 @@
+#include "consoleoutput.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+void printOut(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void printError(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+bool outputIsTerminal()
+{
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+bool inputIsTerminal()
+{
+    return isatty(STDIN_FILENO) == 1;
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+// Plain text to the two standard streams, flushed at once so that a reader
+// at the other end of a pipe sees each line as it happens.
+void printOut(const QString &text);
+void printError(const QString &text);
+bool outputIsTerminal();
+bool inputIsTerminal();

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QVariant>
+
+class ProbeEngine;
+
+// C++ face of one device's probe conversation (DeviceProbe.qml): the index
+// check, the full probe and the update-code upload, each through the
+// screen's probe worker. Deleting it closes whatever the worker still has open.
+class DeviceConversation : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Probed
+    {
+        bool initfail = true;
+        bool unauthorized = false;
+        QString type;
+        QString kindName;
+        QString generation;
+        QString deviceText;
+        QString letter;
+        QString updateCode;
+    };
+
+    DeviceConversation(ProbeEngine *engine, const QString &address, int windowMs, QObject *parent = nullptr);
+    ~DeviceConversation() override;
+
+    bool isValid() const { return m_script != nullptr; }
+
+    void checkIndex();
+    void probe(const QString &password);
+    void upload(const QString &password, const QString &code);
+
+signals:
+    // `status` 0: nothing answered within the window.
+    void indexChecked(int status, bool velquor);
+    void probed(const DeviceConversation::Probed &result);
+
+private slots:
+    void takeIndex(int status, bool velquor);
+    void takeFinding(const QVariant &finding);
+
+private:
+    QObject *m_script = nullptr;
+};
