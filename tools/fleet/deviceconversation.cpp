@@ -19,6 +19,11 @@ DeviceConversation::~DeviceConversation()
     delete m_script;
 }
 
+void DeviceConversation::setAddress(const QString &address)
+{
+    m_script->setProperty("address", address);
+}
+
 void DeviceConversation::checkIndex()
 {
     QMetaObject::invokeMethod(m_script, "checkIndex");

@@ -30,13 +30,15 @@ public:
     ~DeviceConversation() override;
 
     bool isValid() const { return m_script != nullptr; }
+    // Only while nothing of the earlier address can still be on its way.
+    void setAddress(const QString &address);
 
     void checkIndex();
     void probe(const QString &password);
     void upload(const QString &password, const QString &code);
 
 signals:
-    // `status` 0: nothing answered within the window.
+    // `status` 0: the connection failed; -1: nothing came within the window.
     void indexChecked(int status, bool velquor);
     void probed(const DeviceConversation::Probed &result);
 

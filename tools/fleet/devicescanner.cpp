@@ -23,6 +23,7 @@ struct DeviceScanner::Job
     quint32 address = 0;
     std::unique_ptr<DeviceConversation> conversation;
     std::unique_ptr<Arp> arp;
+    bool reusable = false;
     bool probed = false;
     bool macDone = false;
     DeviceConversation::Probed result;
@@ -77,7 +78,13 @@ void DeviceScanner::launch(quint32 address)
     auto job = std::make_unique<Job>();
     Job *raw = job.get();
     raw->address = address;
-    raw->conversation = std::make_unique<DeviceConversation>(m_engine, formatIpv4(address), probeWindowMs);
+    if (m_idle.empty()) {
+        raw->conversation = std::make_unique<DeviceConversation>(m_engine, formatIpv4(address), probeWindowMs);
+    } else {
+        raw->conversation = std::move(m_idle.back());
+        m_idle.pop_back();
+        raw->conversation->setAddress(formatIpv4(address));
+    }
     m_jobs.push_back(std::move(job));
     connect(raw->conversation.get(), &DeviceConversation::indexChecked, this,
             [this, raw](int status, bool velquor) { indexChecked(raw, status, velquor); });
@@ -98,7 +105,9 @@ void DeviceScanner::launch(quint32 address)
 void DeviceScanner::indexChecked(Job *job, int status, bool velquor)
 {
     if (!velquor) {
-        if (status == 0)
+        // Status 0: refused or unreachable, so nothing of it is left open.
+        job->reusable = status == 0;
+        if (status <= 0)
             ++m_silent;
         else
             ++m_otherServers;
@@ -178,6 +187,10 @@ void DeviceScanner::endJob(Job *job)
     // Not from inside the conversation's or the lookup's own signal.
     Job *ending = at->release();
     m_jobs.erase(at);
+    if (ending->reusable) {
+        ending->conversation->disconnect(this);
+        m_idle.push_back(std::move(ending->conversation));
+    }
     QTimer::singleShot(0, this, [ending] { delete ending; });
     ++m_done;
     emit addressDone(m_done, m_addresses.size());

@@ -62,5 +62,8 @@ private:
     int m_silent = 0;
     bool m_stopping = false;
     std::vector<std::unique_ptr<Job>> m_jobs;
+    // Conversations whose last address refused the connection: nothing of
+    // theirs is open or pending, and a new worker costs more than the check.
+    std::vector<std::unique_ptr<DeviceConversation>> m_idle;
     QVector<DeviceFinding> m_findings;
 };

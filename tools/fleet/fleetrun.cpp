@@ -15,7 +15,7 @@
 namespace {
 
 // Addresses asked at once during a scan, if the descriptor limit allows.
-constexpr int scanInFlightWanted = 128;
+constexpr int scanInFlightWanted = 64;
 
 QString passwordState(const DeviceFinding &finding)
 {

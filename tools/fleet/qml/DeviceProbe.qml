@@ -13,7 +13,8 @@ QtObject {
     property int windowMs: 3000
     property string phase: ""
 
-    // `status` is the index page's HTTP status, 0 when nothing answered.
+    // `status`: the index page's HTTP status; 0 when the connection failed,
+    // -1 when nothing came within the window.
     signal indexChecked(int status, bool velquor)
     signal probed(var finding)
 
@@ -62,7 +63,7 @@ QtObject {
     function windowEnded() {
         if (phase === "index") {
             phase = ""
-            indexChecked(0, false)
+            indexChecked(-1, false)
         } else if (phase === "probe") {
             worker.sendMessage({ abort: true })
         }
