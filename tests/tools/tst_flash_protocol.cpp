@@ -380,6 +380,57 @@ void tst_FlashProtocol::bootLoaderClassStopsOnRequest()
     QVERIFY(!simulator.isRunning());
 }
 
+// ---------------------------------------------------------------------------
+// The boot loader class against a TFTP server made by hand here, for what a
+// flasher must never get away with.
+
+class tst_BootLoaderPackets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusesBlocksLargerThan512Bytes_data();
+    void refusesBlocksLargerThan512Bytes();
+};
+
+void tst_BootLoaderPackets::refusesBlocksLargerThan512Bytes_data()
+{
+    QTest::addColumn<int>("firstBlockBytes");
+    QTest::newRow("one byte over") << 513;
+    QTest::newRow("an Ethernet frame's worth") << 1468;
+}
+
+void tst_BootLoaderPackets::refusesBlocksLargerThan512Bytes()
+{
+    QFETCH(int, firstBlockBytes);
+    QUdpSocket server;
+    QVERIFY(server.bind(QHostAddress(serverIp), 69));
+    QUdpSocket transfer;
+    QVERIFY(transfer.bind(QHostAddress(serverIp), 0));
+
+    BootLoaderSim::Settings settings;
+    inet_pton(AF_INET, "127.0.0.2", &settings.address);
+    settings.tftpOnly = true;
+    inet_pton(AF_INET, "127.0.0.1", &settings.tftpServer);
+    settings.tftpFile = "image.bin";
+    BootLoaderSim simulator(settings);
+    simulator.start();
+
+    QHostAddress device;
+    quint16 devicePort = 0;
+    QCOMPARE(opcodeOf(receive(server, 5000, &device, &devicePort)), quint16(1));
+    transfer.writeDatagram(tftp(3, number(1) + QByteArray(firstBlockBytes, 'x')), device, devicePort);
+
+    const QByteArray answer = receive(transfer, 5000);
+    QCOMPARE(opcodeOf(answer), quint16(5));
+    QCOMPARE(numberOf(answer), quint16(4));
+    QTRY_VERIFY_WITH_TIMEOUT(!simulator.isRunning(), 5000);
+    const BootLoaderSim::Result result = simulator.result();
+    QCOMPARE(result.outcome, BootLoaderSim::Result::Outcome::Failed);
+    QVERIFY2(result.reason.find("more than 512") != std::string::npos, result.reason.c_str());
+    QVERIFY(result.image.empty());
+}
+
 int main(int argc, char **argv)
 {
     // Before any thread exists: a network namespace of our own, with lo up.
@@ -388,8 +439,9 @@ int main(int argc, char **argv)
         return 77;
     }
     QCoreApplication app(argc, argv);
-    tst_FlashProtocol test;
-    return QTest::qExec(&test, argc, argv);
+    tst_FlashProtocol flasher;
+    tst_BootLoaderPackets bootLoader;
+    return QTest::qExec(&flasher, argc, argv) | QTest::qExec(&bootLoader, argc, argv);
 }
 
 #include "tst_flash_protocol.moc"
