@@ -12,8 +12,12 @@ var letters = {
     "VO1000 Type B": "E", "VO1000 Type A": "F"
 };
 
+function kindName(kind) {
+    return kindNames.hasOwnProperty(kind) ? kindNames[kind] : "";
+}
+
 function deviceText(kind, generation) {
-    return (kindNames.hasOwnProperty(kind) ? kindNames[kind] : "") + " Type " + generation;
+    return kindName(kind) + " Type " + generation;
 }
 
 function kindLetter(deviceText) {
