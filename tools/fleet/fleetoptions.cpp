@@ -1,16 +1,16 @@
 #include "fleetoptions.h"
 
-#include <QCommandLineParser>
-#include <QTextStream>
+#include "optiontable.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
-const char usageText[] = R"(Usage: zudiruv-fleet scan [options] TARGET...
-       zudiruv-fleet update --images DIR [options] TARGET...
+const char synopsis[] = "scan|update [--images DIR] [options] TARGET...";
 
-Finds every Velquor device in address ranges and updates them all.
+const char summary[] = R"(Finds every Velquor device in address ranges and updates them all.
 
 scan     lists the Velquor devices found (address, kind, generation, MAC,
          kind letter, password state) and counts the other addresses.
@@ -38,107 +38,69 @@ Exit status: 0 every device found was updated (scan: the scan ran),
 
 Example, on the simulated devices of the README:
   sudo ZUDIRUV_PASSWORD=... zudiruv-fleet update --images ./images \
-       --report fleet.json --yes 127.0.0.10-20
+       --report fleet.json --yes 127.0.0.10-20)";
 
-Options:
-  --images DIR          Firmware images (*.bin) for update.
-  --password-file FILE  Passwords per address, see above.
-  --report FILE         Write a JSON report to FILE (replaced atomically).
-  --dry-run             Scan, match and check the images; send nothing else.
-  --yes                 Update without asking (needed without a terminal).
-  --parallel N          Devices updated at once, 1..64 (default 8).
-  --verify-seconds S    How long a flashed device has to answer again,
-                        1..3600 (default 180).
-  -h, --help            Show this help.
-)";
-
-void printTo(FILE *stream, const QString &text)
+bool usageError(const std::string &message, int *exitCode)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
-bool usageError(const QString &message, int *exitCode)
-{
-    printTo(stderr, QStringLiteral("zudiruv-fleet: %1\nTry \"zudiruv-fleet --help\".\n").arg(message));
+    std::fprintf(stderr, "zudiruv-fleet: %s\nTry \"zudiruv-fleet --help\".\n", message.c_str());
     *exitCode = 2;
     return false;
 }
 
-bool readBounded(const QString &text, int lowest, int highest, int *value)
-{
-    bool ok = false;
-    const int number = text.toInt(&ok, 10);
-    if (!ok || number < lowest || number > highest || text.startsWith(QLatin1Char('+')))
-        return false;
-    *value = number;
-    return true;
-}
-
 } // namespace
 
-bool parseFleetOptions(const QStringList &arguments, FleetOptions *options, int *exitCode)
+bool parseFleetOptions(int argc, const char *const *argv, FleetOptions *options, int *exitCode)
 {
-    // Named before the parser sees it, so that no error message can repeat
+    // Named before the table sees it, so that no error message can repeat
     // a password typed after it.
-    for (const QString &argument : arguments) {
-        if ((argument.startsWith(QLatin1String("--password")) && !argument.startsWith(QLatin1String("--password-file")))
-            || argument.startsWith(QLatin1String("--pwd")) || argument == QLatin1String("-p")) {
-            return usageError(QStringLiteral("passwords are not taken on the command line; "
-                                             "use --password-file FILE or ZUDIRUV_PASSWORD"), exitCode);
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if ((argument.rfind("--password", 0) == 0 && argument.rfind("--password-file", 0) != 0)
+            || argument.rfind("--pwd", 0) == 0 || argument == "-p") {
+            return usageError("passwords are not taken on the command line; "
+                              "use --password-file FILE or ZUDIRUV_PASSWORD", exitCode);
         }
     }
 
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
-    const QCommandLineOption images(QStringLiteral("images"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QString());
-    const QCommandLineOption yes(QStringLiteral("yes"), QString());
-    const QCommandLineOption parallel(QStringLiteral("parallel"), QString(), QStringLiteral("N"));
-    const QCommandLineOption verifySeconds(QStringLiteral("verify-seconds"), QString(), QStringLiteral("S"));
-    parser.addOptions({help, images, passwordFile, report, dryRun, yes, parallel, verifySeconds});
-    if (!parser.parse(arguments))
-        return usageError(parser.errorText(), exitCode);
-    if (parser.isSet(help)) {
-        printTo(stdout, QString::fromUtf8(usageText));
-        *exitCode = 0;
+    std::vector<std::string> words;
+    std::string images, passwordFile, report;
+    OptionTable table("zudiruv-fleet", synopsis, summary);
+    table.positional("COMMAND TARGET...", "scan or update, then the addresses (see above)",
+                     [&words](const std::string &word) { words.push_back(word); return std::string(); },
+                     2, 1 << 20);
+    table.text("--images", "DIR", "firmware images (*.bin) for update", &images);
+    table.text("--password-file", "FILE", "passwords per address, see above", &passwordFile);
+    table.text("--report", "FILE", "write a JSON report to FILE (replaced atomically)", &report);
+    table.flag("--dry-run", "scan, match and check the images; send nothing else", &options->dryRun);
+    table.flag("--yes", "update without asking (needed without a terminal)", &options->yes);
+    table.number("--parallel", "N", "devices updated at once, 1..64 (default 8)", &options->parallel, 1, 64);
+    table.number("--verify-seconds", "S", "how long a flashed device has to answer again,\n1..3600 (default 180)",
+                 &options->verifySeconds, 1, 3600);
+    if (const std::optional<int> early = table.parseCommandLine(argc, argv)) {
+        *exitCode = *early;
         return false;
     }
 
-    QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return usageError(QStringLiteral("name a command: scan or update"), exitCode);
-    const QString command = positional.takeFirst();
-    if (command == QLatin1String("scan"))
+    const std::string command = words.front();
+    if (command == "scan")
         options->command = FleetOptions::Command::Scan;
-    else if (command == QLatin1String("update"))
+    else if (command == "update")
         options->command = FleetOptions::Command::Update;
     else
-        return usageError(QStringLiteral("unknown command \"%1\"; use scan or update").arg(command), exitCode);
-    if (positional.isEmpty())
-        return usageError(QStringLiteral("name at least one TARGET"), exitCode);
-    options->targets = positional;
-
-    options->imagesDir = parser.value(images);
-    options->passwordFile = parser.value(passwordFile);
-    options->reportFile = parser.value(report);
-    options->dryRun = parser.isSet(dryRun);
-    options->yes = parser.isSet(yes);
-    if (parser.isSet(parallel) && !readBounded(parser.value(parallel), 1, 64, &options->parallel))
-        return usageError(QStringLiteral("--parallel takes a number from 1 to 64"), exitCode);
-    if (parser.isSet(verifySeconds) && !readBounded(parser.value(verifySeconds), 1, 3600, &options->verifySeconds))
-        return usageError(QStringLiteral("--verify-seconds takes a number from 1 to 3600"), exitCode);
+        return usageError("unknown command \"" + command + "\"; use scan or update", exitCode);
+    for (std::size_t i = 1; i < words.size(); ++i)
+        options->targets << QString::fromLocal8Bit(words[i].c_str());
+    options->imagesDir = QString::fromLocal8Bit(images.c_str());
+    options->passwordFile = QString::fromLocal8Bit(passwordFile.c_str());
+    options->reportFile = QString::fromLocal8Bit(report.c_str());
 
     const bool update = options->command == FleetOptions::Command::Update;
     if (update && options->imagesDir.isEmpty())
-        return usageError(QStringLiteral("update needs --images DIR"), exitCode);
+        return usageError("update needs --images DIR", exitCode);
     if (!update) {
-        for (const QCommandLineOption *updateOnly : {&images, &dryRun, &yes, &parallel, &verifySeconds}) {
-            if (parser.isSet(*updateOnly))
-                return usageError(QStringLiteral("--%1 belongs to update, not scan").arg(updateOnly->names().constLast()), exitCode);
+        for (const char *updateOnly : {"--images", "--dry-run", "--yes", "--parallel", "--verify-seconds"}) {
+            if (table.wasGiven(updateOnly))
+                return usageError(std::string(updateOnly) + " belongs to update, not scan", exitCode);
         }
     }
     return true;

@@ -19,7 +19,7 @@ struct FleetOptions
     int verifySeconds = 180;
 };
 
-// Parses `arguments` (program name first). On --help prints the usage and
-// sets `exitCode` 0; on a usage error prints it and sets 2; returns false in
-// both cases, true when the program should go on.
-bool parseFleetOptions(const QStringList &arguments, FleetOptions *options, int *exitCode);
+// On --help prints the usage and sets `exitCode` 0; on a usage error prints
+// it and sets 2; returns false in both cases, true when the program should
+// go on.
+bool parseFleetOptions(int argc, const char *const *argv, FleetOptions *options, int *exitCode);

@@ -1,20 +1,23 @@
 #include "ipv4text.h"
 
+#include "boundednumber.h"
+#include "ipv4address.h"
+
 #include <QStringList>
 
+#include <arpa/inet.h>
+
+// The tools' shared parser refuses leading zeros, so that no text can name
+// two devices; here service staff's "010" means ten, as on the screen. Each
+// number is read alone and written back without its zeros for that parser.
 std::optional<quint32> parseIpv4Number(const QString &text)
 {
-    if (text.isEmpty() || text.size() > 3)
+    if (text.size() > 3)
         return std::nullopt;
-    quint32 value = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-        value = value * 10 + quint32(c.unicode() - '0');
-    }
-    if (value > 255)
+    const std::optional<long long> number = parseBoundedNumber(text.toStdString(), 0, 255);
+    if (!number || text.startsWith(QLatin1Char('-')))
         return std::nullopt;
-    return value;
+    return quint32(*number);
 }
 
 std::optional<quint32> parseIpv4(const QString &text)
@@ -22,18 +25,22 @@ std::optional<quint32> parseIpv4(const QString &text)
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
         return std::nullopt;
-    quint32 address = 0;
+    QStringList plain;
     for (const QString &part : parts) {
         const std::optional<quint32> number = parseIpv4Number(part);
         if (!number)
             return std::nullopt;
-        address = (address << 8) | *number;
+        plain << QString::number(*number);
     }
-    return address;
+    const std::optional<in_addr> address = parseIpv4Address(plain.join(QLatin1Char('.')).toStdString());
+    if (!address)
+        return std::nullopt;
+    return ntohl(address->s_addr);
 }
 
 QString formatIpv4(quint32 address)
 {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(address >> 24).arg((address >> 16) & 0xFF).arg((address >> 8) & 0xFF).arg(address & 0xFF);
+    in_addr value{};
+    value.s_addr = htonl(address);
+    return QString::fromStdString(addressText(value));
 }

@@ -1,9 +1,8 @@
 #include "macaddresstext.h"
 
-#include <QRegularExpression>
+#include "macaddress.h"
 
 bool isMacAddressText(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9A-Fa-f]{2}[:-]){5}([0-9A-Fa-f]{2})$"));
-    return pattern.match(text).hasMatch();
+    return parseMacAddress(text.toStdString()).has_value();
 }

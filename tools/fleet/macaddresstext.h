@@ -2,5 +2,5 @@
 
 #include <QString>
 
-// Six pairs of hex digits joined by ":" or "-", as the screen accepts a MAC.
+// A MAC address as the tools read one; what eflash.exe is then given.
 bool isMacAddressText(const QString &text);

@@ -11,7 +11,7 @@ int main(int argc, char *argv[])
 
     FleetOptions options;
     int exitCode = 0;
-    if (!parseFleetOptions(QCoreApplication::arguments(), &options, &exitCode))
+    if (!parseFleetOptions(argc, argv, &options, &exitCode))
         return exitCode;
 
     FleetRun run(options);
