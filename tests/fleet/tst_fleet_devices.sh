@@ -137,6 +137,18 @@ check "the Wi-Fi clock got the password from the file" grep -q "Basic $password\
 check "no output and no report holds the password or its digest" \
     eval '! grep -qE "$password|$password_digest" ./*.out ./*.err ./*.json'
 
+# --- Ctrl-C while the first of two devices is being flashed, one at a time
+(cd "$work" && exec "$bin/zudiruv-fleet" update --images images --yes --parallel 1 --report interrupted.json \
+    127.0.0.11 127.0.0.14) > interrupted.out 2>&1 < /dev/null &
+fleet_pid=$!
+for _ in $(seq 200); do grep -q "^127.0.0.11 flashing" interrupted.out && break; sleep 0.05; done
+kill -INT "$fleet_pid"
+wait "$fleet_pid"
+echo $? > interrupted.rc
+check "Ctrl-C: exit 1, the device in flight finishes, the next is never started" \
+    eval '[ "$(rc interrupted)" = 1 ] && [ "$(result_of interrupted.json 127.0.0.11 result)" = updated ] &&
+          [ "$(result_of interrupted.json 127.0.0.14 result)" = skipped ] && [ "$(uploads_to 127.0.0.14)" = 1 ]'
+
 [ "$failures" -eq 0 ] || for name in scan update; do echo "--- $name"; cat "$name.out" "$name.err"; done
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -47,16 +47,16 @@ void DeviceScanner::start(const QVector<quint32> &addresses)
     m_addresses = addresses;
     launchMore();
     if (m_addresses.isEmpty())
-        QTimer::singleShot(0, this, &DeviceScanner::finished);
+        QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
 }
 
 void DeviceScanner::stop()
 {
-    if (m_stopping)
+    if (m_stopping || m_finished)
         return;
     m_stopping = true;
     if (m_jobs.empty())
-        QTimer::singleShot(0, this, &DeviceScanner::finished);
+        QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
 }
 
 QVector<DeviceFinding> DeviceScanner::findings() const
@@ -196,5 +196,13 @@ void DeviceScanner::endJob(Job *job)
     emit addressDone(m_done, m_addresses.size());
     launchMore();
     if (m_jobs.empty() && (m_stopping || m_next >= m_addresses.size()))
-        emit finished();
+        finishOnce();
+}
+
+void DeviceScanner::finishOnce()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    emit finished();
 }

@@ -35,7 +35,6 @@ public:
     int otherServers() const { return m_otherServers; }
     int silent() const { return m_silent; }
     int addressesDone() const { return m_done; }
-    bool wasStopped() const { return m_stopping; }
 
 signals:
     void addressDone(int done, int total);
@@ -50,6 +49,7 @@ private:
     void lookUpMac(Job *job);
     void finishIfComplete(Job *job);
     void endJob(Job *job);
+    void finishOnce();
 
     ProbeEngine *m_engine;
     const PasswordBook *m_passwords;
@@ -61,6 +61,7 @@ private:
     int m_otherServers = 0;
     int m_silent = 0;
     bool m_stopping = false;
+    bool m_finished = false;
     std::vector<std::unique_ptr<Job>> m_jobs;
     // Conversations whose last address refused the connection: nothing of
     // theirs is open or pending, and a new worker costs more than the check.
