@@ -2,7 +2,8 @@
 # zudiruv-fleet against simulated devices on loopback addresses, in a network
 # namespace of its own: a PoE clock and a VO1000 with boot loaders, a Wi-Fi
 # clock that wants another password, a PoE clock whose boot loader never
-# answers, and a web server that is no Velquor device.
+# answers, one whose generation cannot be told, and a web server that is no
+# Velquor device.
 bin=${ZUDIRUV_BIN_DIR:?ZUDIRUV_BIN_DIR must name the build/bin folder}
 if [ -z "${FLEET_TEST_NAMESPACE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: port 80 and the boot loader's UDP ports need root"; exit 77; }
@@ -31,13 +32,16 @@ sim() {
     shift
     "$bin/velquor-sim" --address "$address" --log "sim-$address.log" --timestamp "2031-07-14 18:02:46 UTC" "$@" \
         > "sim-$address.out" 2>&1 &
+    echo $! > "sim-$address.pid"
 }
 sim 127.0.0.11 --kind poe --generation B --boot-loader --image-out received-11.bin
 sim 127.0.0.12 --kind wifi --generation A --password "$password"
 sim 127.0.0.13 --body /index.html="<html><title>Printer status</title></html>"
 sim 127.0.0.14 --kind vo1000 --generation B --boot-loader --image-out received-14.bin
 sim 127.0.0.15 --kind poe --generation B
-for address in 11 12 13 14 15; do
+sim 127.0.0.16 --kind poe --generation B --boot-loader
+sim 127.0.0.17 --kind poe --body /var/www/version.html=unknown
+for address in 11 12 13 14 15 16 17; do
     for _ in $(seq 50); do grep -q listening "sim-127.0.0.$address.out" 2>/dev/null && break; sleep 0.1; done
 done
 
@@ -65,7 +69,7 @@ fleet() {
 }
 rc() { cat "$1.rc"; }
 listed() { grep -E "^$1 " scan.out | tr -s ' '; }
-result_of() { # report address -> result, error
+result_of() { # REPORT ADDRESS FIELD: the field's value, blanks dropped
     tr -d '\n ' < "$1" | grep -o "{[^{}]*\"address\":\"$2\"[^{}]*}" | grep -o "\"$3\":[^,}]*" | cut -d: -f2- | tr -d '"'
 }
 requests_to() { grep -c '"event":"request"' "sim-$1.log"; }
@@ -80,9 +84,11 @@ check "scan lists the PoE clock: kind, generation, MAC, letter A, default passwo
 check "scan lists the VO1000 with letter E" \
     test "$(listed 127.0.0.14)" = "127.0.0.14 VO1000 B 00:00:00:00:00:00 E default password accepted"
 check "scan lists the Wi-Fi clock as wanting a password" eval '[[ "$(listed 127.0.0.12)" == *"wants a password" ]]'
-check "scan lists exactly the four Velquor devices" test "$(grep -cE '^127\.' scan.out)" = 4
+check "scan lists the clock of unknown generation with letter G" \
+    test "$(listed 127.0.0.17)" = "127.0.0.17 POE Clock - 00:00:00:00:00:00 G default password accepted"
+check "scan lists exactly the six Velquor devices" test "$(grep -cE '^127\.' scan.out)" = 6
 check "the other web server is counted, not listed" \
-    eval 'grep -q "4 Velquor devices, 1 other web server, 6 without answer" scan.out && ! grep -q "^127.0.0.13 " scan.out'
+    eval 'grep -q "6 Velquor devices, 1 other web server, 4 without answer" scan.out && ! grep -q "^127.0.0.13 " scan.out'
 check "scan report: found, wants-password" \
     eval '[ "$(result_of scan.json 127.0.0.11 result)" = found ] && [ "$(result_of scan.json 127.0.0.12 result)" = wants-password ]'
 check "scan report: kind and letter" \
@@ -109,7 +115,7 @@ check "dry run: the matching devices are skipped, nothing uploaded or flashed" \
 
 # --- the update itself
 fleet update update --images images --password-file passwords --yes \
-    --report update.json --verify-seconds 30 --parallel 2 127.0.0.10-20
+    --report update.json --verify-seconds 30 --parallel 2 127.0.0.10-15 127.0.0.17-20
 check "update exits 1: not every device was updated" test "$(rc update)" = 1
 check "the PoE clock received exactly its image without the trailer" cmp -s poe-b.body received-11.bin
 check "the VO1000 received exactly its image without the trailer" cmp -s vo1000-b.body received-14.bin
@@ -123,7 +129,9 @@ check "the Wi-Fi clock, given its password, has no image: no-image naming its ki
           grep -q "no image for kind WIFI Clock Type A (letter D)" update.out && [ "$(flashes_of 127.0.0.12)" = 0 ]'
 check "the clock whose boot loader never answers: flash-failed with eflash's error" \
     eval '[ "$(result_of update.json 127.0.0.15 result)" = flash-failed ] && [[ "$(result_of update.json 127.0.0.15 error)" == ERROR* ]]'
-check "the report holds exactly the four Velquor devices" test "$(grep -c '"address"' update.json)" = 4
+check "the clock of unknown generation: kind-unknown, nothing sent" \
+    eval '[ "$(result_of update.json 127.0.0.17 result)" = kind-unknown ] && [ "$(uploads_to 127.0.0.17)" = 0 ]'
+check "the report holds exactly the five Velquor devices" test "$(grep -c '"address"' update.json)" = 5
 check "plain progress lines, at most one per device per 10 %" \
     eval '[ "$(grep -c "^127.0.0.11 flashing [0-9]*%" update.out)" -le 11 ] && grep -q "^127.0.0.11 flashing 100%" update.out'
 
@@ -149,6 +157,21 @@ check "Ctrl-C: exit 1, the device in flight finishes, the next is never started"
     eval '[ "$(rc interrupted)" = 1 ] && [ "$(result_of interrupted.json 127.0.0.11 result)" = updated ] &&
           [ "$(result_of interrupted.json 127.0.0.14 result)" = skipped ] && [ "$(uploads_to 127.0.0.14)" = 1 ]'
 
-[ "$failures" -eq 0 ] || for name in scan update; do echo "--- $name"; cat "$name.out" "$name.err"; done
+# --- a device that comes back as another kind is not updated
+(cd "$work" && exec "$bin/zudiruv-fleet" update --images images --yes --verify-seconds 8 --report notback.json \
+    127.0.0.16) > notback.out 2>&1 < /dev/null &
+fleet_pid=$!
+for _ in $(seq 400); do grep -q "^127.0.0.16 verifying" notback.out && break; sleep 0.05; done
+old_sim=$(cat sim-127.0.0.16.pid)
+kill "$old_sim"
+wait "$old_sim"
+sim 127.0.0.16 --kind wifi --generation B
+wait "$fleet_pid"
+echo $? > notback.rc
+check "a device back as another kind: not-back, naming what answered" \
+    eval '[ "$(rc notback)" = 1 ] && [ "$(result_of notback.json 127.0.0.16 result)" = not-back ] &&
+          grep -q "\"error\": \"answered as WIFI Clock Type B" notback.json'
+
+[ "$failures" -eq 0 ] || { for name in scan update notback; do echo "--- $name"; cat "$name.out" "$name.err" 2>/dev/null; done; grep -h update_code sim-*.log; }
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
