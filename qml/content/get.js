@@ -136,8 +136,16 @@ function checkIndex(ip) {
     });
 }
 
-function uploadUpdateCode(ip, pwd, code) {
+// With `confirm` the worker answers once the upload has ended: the fleet tool
+// starts the flasher only then, as the boot loader takes the device offline.
+function uploadUpdateCode(ip, pwd, code, confirm) {
     var request = new XMLHttpRequest();
+    if (confirm) {
+        request.onreadystatechange = function () {
+            if (request.readyState === XMLHttpRequest.DONE)
+                WorkerScript.sendMessage({ uploaded: true, ip: ip, status: request.status });
+        };
+    }
     request.open("POST", "http://" + ip + "/etc/update_code");
     request.setRequestHeader("Authorization", "Basic " + hex_md5(pwd));
     request.send(code);
@@ -165,7 +173,7 @@ function sendFindings() {
 
 WorkerScript.onMessage = function (message) {
     if (message.POST)
-        uploadUpdateCode(message.ip, message.pwd, message.code);
+        uploadUpdateCode(message.ip, message.pwd, message.code, message.confirm === true);
     else if (message.abort)
         sendFindings();
     else if (message.index)

@@ -12,6 +12,7 @@ DeviceConversation::DeviceConversation(ProbeEngine *engine, const QString &addre
         return;
     connect(m_script, SIGNAL(indexChecked(int,bool)), this, SLOT(takeIndex(int,bool)));
     connect(m_script, SIGNAL(probed(QVariant)), this, SLOT(takeFinding(QVariant)));
+    connect(m_script, SIGNAL(uploaded(int)), this, SLOT(takeUploaded(int)));
 }
 
 DeviceConversation::~DeviceConversation()
@@ -42,6 +43,11 @@ void DeviceConversation::upload(const QString &password, const QString &code)
 void DeviceConversation::takeIndex(int status, bool velquor)
 {
     emit indexChecked(status, velquor);
+}
+
+void DeviceConversation::takeUploaded(int status)
+{
+    emit uploaded(status);
 }
 
 void DeviceConversation::takeFinding(const QVariant &finding)

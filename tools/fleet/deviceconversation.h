@@ -41,9 +41,12 @@ signals:
     // `status` 0: the connection failed; -1: nothing came within the window.
     void indexChecked(int status, bool velquor);
     void probed(const DeviceConversation::Probed &result);
+    // The upload's HTTP status; -1: no end within the window.
+    void uploaded(int status);
 
 private slots:
     void takeIndex(int status, bool velquor);
+    void takeUploaded(int status);
     void takeFinding(const QVariant &finding);
 
 private:

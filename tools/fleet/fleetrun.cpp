@@ -37,7 +37,13 @@ FleetRun::FleetRun(const FleetOptions &options, QObject *parent)
 {
 }
 
-FleetRun::~FleetRun() = default;
+FleetRun::~FleetRun()
+{
+    // Every conversation goes before the engine that made it.
+    delete m_update;
+    delete m_scanner;
+    delete m_engine;
+}
 
 int FleetRun::start()
 {

@@ -5,6 +5,7 @@
 #include "deviceverifier.h"
 #include "flashbatch.h"
 #include "ipv4text.h"
+#include "openfilebudget.h"
 #include "progressview.h"
 #include "toollocator.h"
 
@@ -32,6 +33,7 @@ struct FleetUpdate::Device
     QElapsedTimer clock;
     std::unique_ptr<DeviceConversation> uploader;
     std::unique_ptr<DeviceVerifier> verifier;
+    bool flashStarted = false;
     bool done = false;
 };
 
@@ -40,6 +42,8 @@ FleetUpdate::FleetUpdate(const FleetOptions &options, ProbeEngine *engine, QObje
     , m_options(options)
     , m_engine(engine)
 {
+    // Each device in flight holds a worker's sockets, like a scanned one.
+    m_options.parallel = devicesInFlightLimit(m_options.parallel);
 }
 
 FleetUpdate::~FleetUpdate() = default;
@@ -133,12 +137,14 @@ void FleetUpdate::stop()
     if (m_stopping)
         return;
     m_stopping = true;
-    const QVector<Device *> notStarted = m_queue + m_waitingForFlash;
     m_queue.clear();
     m_waitingForFlash.clear();
-    for (Device *device : notStarted) {
+    for (const std::unique_ptr<Device> &held : m_devices) {
+        Device *device = held.get();
+        if (device->done || device->flashStarted)
+            continue;
         if (device->uploader) {
-            // Activated but nothing sent yet.
+            // Activated, but nothing sent yet.
             --m_active;
             device->uploader.reset();
         }
@@ -164,10 +170,9 @@ void FleetUpdate::pump()
 
 void FleetUpdate::startFlashIfIdle()
 {
-    if (m_batch || m_waitingForFlash.isEmpty() || m_stopping)
+    if (m_batch || !m_preparing.isEmpty() || m_waitingForFlash.isEmpty() || m_stopping)
         return;
-    QVector<FlashBatch::Device> batch;
-    while (!m_waitingForFlash.isEmpty() && batch.size() < devicesPerFlasherRun) {
+    while (!m_waitingForFlash.isEmpty() && m_preparing.size() < devicesPerFlasherRun) {
         Device *device = m_waitingForFlash.takeFirst();
         if (device->finding.mac.isEmpty()) {
             --m_active;
@@ -176,17 +181,42 @@ void FleetUpdate::startFlashIfIdle()
             m_view->finishDevice(device->address, QStringLiteral("flash-failed: no MAC address"), false);
             continue;
         }
-        // As the screen does: the code goes out, then the flasher starts.
-        if (!device->finding.updateCode.isEmpty())
-            device->uploader->upload(device->finding.password, device->finding.updateCode);
-        batch.append({device->address, device->finding.mac, device->image->stagedPath});
-        m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("flashing"));
+        device->flashStarted = true;
+        m_preparing.append(device);
     }
-    if (batch.isEmpty()) {
+    if (m_preparing.isEmpty()) {
         pump();
         finishIfIdle();
         return;
     }
+    // As the screen does, the code goes out before the flasher starts; but
+    // the flasher waits for the upload to end, since the magic packet takes
+    // the device's web interface away. Its outcome changes nothing, as on
+    // the screen.
+    m_uploadsPending = 0;
+    for (Device *device : m_preparing) {
+        if (device->finding.updateCode.isEmpty())
+            continue;
+        ++m_uploadsPending;
+        m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("uploading"));
+        connect(device->uploader.get(), &DeviceConversation::uploaded, this, [this] {
+            if (--m_uploadsPending == 0)
+                launchBatch();
+        });
+        device->uploader->upload(device->finding.password, device->finding.updateCode);
+    }
+    if (m_uploadsPending == 0)
+        launchBatch();
+}
+
+void FleetUpdate::launchBatch()
+{
+    QVector<FlashBatch::Device> batch;
+    for (Device *device : m_preparing) {
+        batch.append({device->address, device->finding.mac, device->image->stagedPath});
+        m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("flashing"));
+    }
+    m_preparing.clear();
     m_batch = new FlashBatch(m_flasher, batch, this);
     connect(m_batch, &FlashBatch::progress, m_view, &ProgressView::setPercent);
     connect(m_batch, &FlashBatch::deviceDone, this, [this](const QString &address, const QString &error) {
@@ -256,7 +286,7 @@ void FleetUpdate::finishDevice(Device *device, const QString &result, const QStr
 
 void FleetUpdate::finishIfIdle()
 {
-    if (m_finished || m_active > 0 || m_batch || (!m_queue.isEmpty() && !m_stopping))
+    if (m_finished || m_active > 0 || m_batch || !m_preparing.isEmpty() || (!m_queue.isEmpty() && !m_stopping))
         return;
     m_finished = true;
     if (m_view)

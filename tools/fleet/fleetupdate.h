@@ -44,6 +44,7 @@ private:
     bool confirm(int count);
     void pump();
     void startFlashIfIdle();
+    void launchBatch();
     void flashDone(Device *device, const QString &error);
     void finishDevice(Device *device, const QString &result, const QString &error);
     void finishIfIdle();
@@ -57,6 +58,9 @@ private:
     std::vector<std::unique_ptr<Device>> m_devices;
     QVector<Device *> m_queue;
     QVector<Device *> m_waitingForFlash;
+    // The next flasher run's devices, while their update codes go out.
+    QVector<Device *> m_preparing;
+    int m_uploadsPending = 0;
     int m_active = 0;
     FlashBatch *m_batch = nullptr;
     ProgressView *m_view = nullptr;

@@ -2,8 +2,9 @@ import QtQuick 2.0
 import QtTest 1.2
 import ZudiruvTest 1.0
 
-// The index check the fleet tool sends before any probe: one request, no
-// password, answered at once, and the findings left as they were.
+// What only the fleet tool asks of the probe worker: the index check before
+// any probe (one request, no password, answered at once, findings left as
+// they were) and an upload that is answered when it has ended.
 TestCase {
     id: testCase
     name: "ProbeIndex"
@@ -50,6 +51,25 @@ TestCase {
         compare(requests[0].path, "/index.html")
         compare(requests[0].authorization, "Basic " + Qt.md5(""))
         client.compareFindings(client.report(), client.emptyFindings, "findings untouched")
+    }
+
+    // The fleet tool starts the flasher only once its upload has ended; the
+    // screen's upload still gets no answer.
+    function test_confirmedUpload() {
+        var device = startDevice({})
+        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
+        answers.clear()
+        answers.target = client.worker
+        client.worker.sendMessage({ POST: true, ip: device.host, pwd: "plorvask", code: "2912", confirm: true })
+        tryVerify(function () { return answers.count > 0 }, 10000, "the upload is answered")
+        compare(answers.signalArguments[0][0].uploaded, true)
+        compare(answers.signalArguments[0][0].status, 200)
+        compare(device.events("update_code")[0].code, "2912")
+
+        client.upload(device.host, "plorvask", "2913")
+        tryVerify(function () { return device.events("update_code").length === 2 }, 10000, "the second upload arrives")
+        wait(100)
+        compare(answers.count, 1, "an unconfirmed upload gets no answer")
     }
 
     function test_nothingListening() {

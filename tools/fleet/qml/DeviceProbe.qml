@@ -4,7 +4,7 @@ import "../content/devicekind.js" as DeviceKind
 
 // One device's conversation with the screen's probe worker: the index page
 // alone, then the full probe within the screen's window, then the update-code
-// upload. Each instance has a worker of its own, so answers of one address
+// upload, each answered or given up within the window. Each instance has a worker of its own, so answers of one address
 // never land in another's findings, and destroying it closes its sockets.
 QtObject {
     id: device
@@ -12,29 +12,51 @@ QtObject {
     property string address
     property int windowMs: 3000
     property string phase: ""
+    // A message sent before the worker has loaded its script is lost, so
+    // they wait here until it is ready.
+    property var waiting: []
 
     // `status`: the index page's HTTP status; 0 when the connection failed,
     // -1 when nothing came within the window.
     signal indexChecked(int status, bool velquor)
     signal probed(var finding)
+    // The upload's HTTP status; -1 when it did not end within the window.
+    signal uploaded(int status)
 
     function checkIndex() {
         phase = "index"
-        worker.sendMessage({ index: true, ip: address })
+        send({ index: true, ip: address })
         window.restart()
     }
 
     function probe(password) {
         phase = "probe"
-        worker.sendMessage({ ip: address, pwd: password, abort: false })
+        send({ ip: address, pwd: password, abort: false })
         window.restart()
     }
 
     function upload(password, code) {
-        worker.sendMessage({ POST: true, ip: address, pwd: password, code: code })
+        phase = "upload"
+        send({ POST: true, ip: address, pwd: password, code: code, confirm: true })
+        window.restart()
+    }
+
+    function send(message) {
+        if (worker.ready)
+            worker.sendMessage(message)
+        else
+            waiting.push(message)
     }
 
     function take(message) {
+        if (message.uploaded === true) {
+            if (phase !== "upload")
+                return
+            phase = ""
+            window.stop()
+            uploaded(message.status)
+            return
+        }
         if (message.index === true) {
             if (phase !== "index")
                 return
@@ -64,14 +86,21 @@ QtObject {
         if (phase === "index") {
             phase = ""
             indexChecked(-1, false)
+        } else if (phase === "upload") {
+            phase = ""
+            uploaded(-1)
         } else if (phase === "probe") {
-            worker.sendMessage({ abort: true })
+            send({ abort: true })
         }
     }
 
     property WorkerScript worker: WorkerScript {
         source: "../content/get.js"
         onMessage: device.take(messageObject)
+        onReadyChanged: {
+            while (ready && device.waiting.length > 0)
+                sendMessage(device.waiting.shift())
+        }
     }
 
     property Timer window: Timer {
