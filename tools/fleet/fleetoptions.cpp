@@ -36,9 +36,10 @@ from the folder that holds zudiruv-fleet. Flashing needs root (UDP ports
 Exit status: 0 every device found was updated (scan: the scan ran),
 1 some device was not (or Ctrl-C), 2 usage error.
 
-Example, on the simulated devices of the README:
-  sudo ZUDIRUV_PASSWORD=... zudiruv-fleet update --images ./images \
-       --report fleet.json --yes 127.0.0.10-20)";
+Example (the README shows it on simulated devices):
+  zudiruv-fleet scan 10.0.5.0/24
+  zudiruv-fleet update --images ./images --password-file ./passwords \
+                --report fleet.json 10.0.5.0/24)";
 
 bool usageError(const std::string &message, int *exitCode)
 {
