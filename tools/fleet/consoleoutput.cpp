@@ -1,5 +1,7 @@
 #include "consoleoutput.h"
 
+#include <QTextStream>
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,4 +25,12 @@ bool outputIsTerminal()
 bool inputIsTerminal()
 {
     return isatty(STDIN_FILENO) == 1;
+}
+
+bool askYesNo(const QString &question)
+{
+    printOut(question + QStringLiteral(" [y/N] "));
+    QTextStream input(stdin);
+    const QString answer = input.readLine().trimmed().toLower();
+    return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }

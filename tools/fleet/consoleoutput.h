@@ -8,3 +8,6 @@ void printOut(const QString &text);
 void printError(const QString &text);
 bool outputIsTerminal();
 bool inputIsTerminal();
+// Asks on standard output and reads the answer from standard input: true
+// only for "y" or "yes".
+bool askYesNo(const QString &question);

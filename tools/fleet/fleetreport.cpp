@@ -1,9 +1,13 @@
 #include "fleetreport.h"
 
+#include "ipv4text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+
+#include <algorithm>
 
 namespace {
 
@@ -21,8 +25,12 @@ QJsonValue textOrNull(const QString &text)
 
 QByteArray FleetReport::toJson() const
 {
+    QVector<Entry> byAddress = m_entries;
+    std::sort(byAddress.begin(), byAddress.end(), [](const Entry &a, const Entry &b) {
+        return parseIpv4(a.address).value_or(0) < parseIpv4(b.address).value_or(0);
+    });
     QJsonArray devices;
-    for (const Entry &entry : m_entries) {
+    for (const Entry &entry : byAddress) {
         devices.append(QJsonObject{
             {QStringLiteral("address"), entry.address},
             {QStringLiteral("mac"), textOrNull(entry.mac)},

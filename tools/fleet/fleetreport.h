@@ -4,8 +4,8 @@
 #include <QString>
 #include <QVector>
 
-// The results file: one entry per Velquor device, written as JSON and
-// replaced atomically, so a reader sees the old report or the new one whole.
+// The results file: one entry per Velquor device, in address order, written
+// as JSON and replaced atomically, so a reader sees the old report or the new one whole.
 class FleetReport
 {
 public:

@@ -113,9 +113,14 @@ void FleetRun::interrupt()
 void FleetRun::scanFinished()
 {
     listFindings();
-    if (m_options.command == FleetOptions::Command::Scan || m_interrupted) {
-        addScanEntries(QStringLiteral("found"));
+    if (m_options.command == FleetOptions::Command::Scan) {
+        addScanEntries(QStringLiteral("found"), QString());
         finish(m_interrupted ? 1 : 0);
+        return;
+    }
+    if (m_interrupted) {
+        addScanEntries(QStringLiteral("skipped"), QStringLiteral("interrupted before it was started"));
+        finish(1);
         return;
     }
     m_update->start(m_scanner->findings());
@@ -146,7 +151,7 @@ void FleetRun::listFindings()
                  .arg(m_scanner->silent()));
 }
 
-void FleetRun::addScanEntries(const QString &result)
+void FleetRun::addScanEntries(const QString &result, const QString &error)
 {
     for (const DeviceFinding &finding : m_scanner->findings()) {
         FleetReport::Entry entry;
@@ -158,6 +163,8 @@ void FleetRun::addScanEntries(const QString &result)
         entry.result = finding.state == DeviceFinding::State::WantsPassword ? QStringLiteral("wants-password")
                      : finding.state == DeviceFinding::State::KindUnknown   ? QStringLiteral("kind-unknown")
                                                                             : result;
+        if (entry.result == result)
+            entry.error = error;
         m_report.add(entry);
     }
 }

@@ -33,7 +33,8 @@ private:
     void scanFinished();
     void listFindings();
     void finish(int exitCode);
-    void addScanEntries(const QString &result);
+    // Devices the scan found, as they stand when no update follows.
+    void addScanEntries(const QString &result, const QString &error);
 
     FleetOptions m_options;
     PasswordBook m_passwords;

@@ -10,11 +10,9 @@
 #include "toollocator.h"
 
 #include <QElapsedTimer>
-#include <QTextStream>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -109,7 +107,9 @@ void FleetUpdate::start(const QVector<DeviceFinding> &findings)
         finishIfIdle();
         return;
     }
-    if (!candidates.isEmpty() && !confirm(candidates.size())) {
+    if (!candidates.isEmpty() && !m_options.yes
+        && !askYesNo(QStringLiteral("Update %1 device%2?").arg(candidates.size())
+                         .arg(QLatin1String(candidates.size() == 1 ? "" : "s")))) {
         for (Device *device : candidates)
             finishDevice(device, QStringLiteral("skipped"), QStringLiteral("not confirmed"));
         printOut(QStringLiteral("Nothing sent.\n"));
@@ -120,16 +120,6 @@ void FleetUpdate::start(const QVector<DeviceFinding> &findings)
     m_view = new ProgressView(outputIsTerminal(), candidates.size(), this);
     pump();
     finishIfIdle();
-}
-
-bool FleetUpdate::confirm(int count)
-{
-    if (m_options.yes)
-        return true;
-    printOut(QStringLiteral("Update %1 device%2? [y/N] ").arg(count).arg(QLatin1String(count == 1 ? "" : "s")));
-    QTextStream input(stdin);
-    const QString answer = input.readLine().trimmed().toLower();
-    return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
 
 void FleetUpdate::stop()
@@ -311,11 +301,3 @@ FleetUpdate::Device *FleetUpdate::deviceAt(const QString &address)
     return nullptr;
 }
 
-QVector<FleetReport::Entry> FleetUpdate::entries() const
-{
-    QVector<FleetReport::Entry> sorted = m_entries;
-    std::sort(sorted.begin(), sorted.end(), [](const FleetReport::Entry &a, const FleetReport::Entry &b) {
-        return parseIpv4(a.address).value_or(0) < parseIpv4(b.address).value_or(0);
-    });
-    return sorted;
-}

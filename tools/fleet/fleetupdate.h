@@ -33,7 +33,7 @@ public:
     // Starts no further device; those in flight end within their bounded waits.
     void stop();
 
-    QVector<FleetReport::Entry> entries() const;
+    const QVector<FleetReport::Entry> &entries() const { return m_entries; }
 
 signals:
     void finished(int exitCode);
@@ -41,7 +41,6 @@ signals:
 private:
     struct Device;
 
-    bool confirm(int count);
     void pump();
     void startFlashIfIdle();
     void launchBatch();
