@@ -46,12 +46,13 @@ BootLoaderHost::~BootLoaderHost()
 
 bool BootLoaderHost::start()
 {
-    m_macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
-    const std::optional<MacAddress> mac = parseMacAddress(m_macText.toStdString());
+    const QString macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
+    const std::optional<MacAddress> mac = parseMacAddress(macText.toStdString());
     if (!mac) {
-        m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(m_macText);
+        m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(macText);
         return false;
     }
+    m_macText = QString::fromStdString(formatMacAddress(*mac));
     BootLoaderSim::Settings settings;
     settings.mac = *mac;
     const std::optional<in_addr> address = parseIpv4Address(m_address.toString().toStdString());

@@ -1,10 +1,13 @@
 #include "httpconnection.h"
 
+#include "boundednumber.h"
 #include "devicepages.h"
 
 #include <QTcpSocket>
 
 #include <sys/socket.h>
+
+#include <limits>
 
 namespace {
 
@@ -121,10 +124,11 @@ HttpConnection::Parse HttpConnection::parseRequest(HttpRequest &request)
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
         if (name == "content-length") {
-            bool ok = false;
-            contentLength = value.toLongLong(&ok);
-            if (!ok || contentLength < 0)
+            // Digits only: "+5", "0x5" or "5 5" would let two readers see two lengths.
+            const auto length = parseBoundedNumber(value.toStdString(), 0, std::numeric_limits<qint64>::max());
+            if (!length)
                 return Parse::Malformed;
+            contentLength = *length;
         } else if (name == "transfer-encoding") {
             // Devices do not take chunked uploads; nothing the tool sends uses them.
             return Parse::Malformed;
