@@ -6,7 +6,9 @@
 
 QString locateTool(const QString &fileName)
 {
-    for (const QString &folder : {QDir::currentPath(), QCoreApplication::applicationDirPath()}) {
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString installedTools = QDir(programFolder).filePath(QStringLiteral(ZUDIRUV_INSTALLED_TOOLS_FROM_PROGRAM));
+    for (const QString &folder : {QDir::currentPath(), programFolder, installedTools}) {
         const QFileInfo candidate(QDir(folder).filePath(fileName));
         if (candidate.isFile() && candidate.isExecutable())
             return candidate.absoluteFilePath();
