@@ -172,6 +172,26 @@ check "a device back as another kind: not-back, naming what answered" \
     eval '[ "$(rc notback)" = 1 ] && [ "$(result_of notback.json 127.0.0.16 result)" = not-back ] &&
           grep -q "\"error\": \"answered as WIFI Clock Type B" notback.json'
 
+# --- an eflash.exe that takes several devices flashes them in one run; on
+# loopback every address has the same MAC, so a stand-in arpping.exe in the
+# working directory gives each device its own, as on a real link
+if "$bin/eflash.exe" --help 2>&1 | grep -q "IMAGE \[-i IP -m MAC IMAGE"; then
+    mkdir several
+    printf '#!/bin/sh\necho "reply $5 02:00:00:00:00:${5##*.}"\n' > several/arpping.exe
+    chmod +x several/arpping.exe
+    for address in 21 22 23; do
+        sim 127.0.0.$address --boot-loader --boot-mac 02:00:00:00:00:$address --image-out received-$address.bin
+    done
+    sleep 1
+    (cd several && exec "$bin/zudiruv-fleet" update --images ../images --yes --report ../several.json 127.0.0.21-23) \
+        > several.out 2>&1 < /dev/null
+    check "several devices in one eflash.exe run: each updated with its image" \
+        eval '[ "$(grep -c "\"result\": \"updated\"" several.json)" = 3 ] && cmp -s poe-b.body received-21.bin &&
+              cmp -s poe-b.body received-23.bin'
+else
+    echo "skip - eflash.exe takes one device per run here"
+fi
+
 [ "$failures" -eq 0 ] || { for name in scan update notback; do echo "--- $name"; cat "$name.out" "$name.err" 2>/dev/null; done; grep -h update_code sim-*.log; }
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -26,6 +26,7 @@ private slots:
     void refusesTwoImagesForOneLetter();
     void flashesOneDeviceWithTheScreensCommandLine();
     void flashesSeveralDevicesInOneRun();
+    void asksTheFlasherHowManyDevicesItTakes();
 };
 
 namespace {
@@ -211,8 +212,9 @@ void FleetPartsTest::flashesSeveralDevicesInOneRun()
 {
     FakeToolDir dir;
     QVERIFY(dir.install("eflash.exe",
-                        "echo '10.0.5.1 % Complete: 100%'; echo '10.0.5.2 % Complete: 30%';"
-                        "echo '10.0.5.2 ERROR: no answer'; echo '10.0.5.3 % Complete: 60%'; exit 1"));
+                        "echo '10.0.5.1: % Complete: 100%'; echo '10.0.5.2: % Complete: 30%';"
+                        "echo '10.0.5.2: ERROR: no answer'; echo '10.0.5.3: % Complete: 60%';"
+                        "echo '10.0.5.33: ERROR: not ours'; exit 1"));
     FlashBatch batch(dir.path() + "/eflash.exe", {{"10.0.5.1", "02:00:00:00:00:01", "a.img"},
                                                   {"10.0.5.2", "02:00:00:00:00:02", "b.img"},
                                                   {"10.0.5.3", "02:00:00:00:00:03", "a.img"}});
@@ -231,6 +233,17 @@ void FleetPartsTest::flashesSeveralDevicesInOneRun()
     QCOMPARE(errors.value("10.0.5.1"), QString());
     QCOMPARE(errors.value("10.0.5.2"), QStringLiteral("ERROR: no answer"));
     QCOMPARE(errors.value("10.0.5.3"), QStringLiteral("eflash.exe ended with status 1"));
+}
+
+void FleetPartsTest::asksTheFlasherHowManyDevicesItTakes()
+{
+    FakeToolDir dir;
+    QVERIFY(dir.install("eflash.exe", "echo 'usage: eflash.exe -i IP -m MAC IMAGE [--verbose] [--bootloader-wait-ms MS]'"));
+    QCOMPARE(FlashBatch::devicesPerRun(dir.path() + "/eflash.exe", 8), 1);
+    QCOMPARE(dir.lastArguments("eflash.exe"), QStringList{"--help"});
+    QVERIFY(dir.install("eflash.exe", "echo 'usage: eflash.exe -i IP -m MAC IMAGE [-i IP -m MAC IMAGE ...] [--verbose]'"));
+    QCOMPARE(FlashBatch::devicesPerRun(dir.path() + "/eflash.exe", 8), 8);
+    QCOMPARE(FlashBatch::devicesPerRun(dir.path() + "/missing.exe", 8), 1);
 }
 
 QTEST_GUILESS_MAIN(FleetPartsTest)

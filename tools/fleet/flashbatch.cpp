@@ -10,6 +10,7 @@ namespace {
 // eflash.exe gives up by itself within 15 minutes; this only guards
 // against a flasher that hangs.
 constexpr int longestRunMs = 20 * 60 * 1000;
+constexpr int helpWaitMs = 5000;
 
 } // namespace
 
@@ -37,6 +38,20 @@ FlashBatch::~FlashBatch()
     }
 }
 
+int FlashBatch::devicesPerRun(const QString &flasher, int wanted)
+{
+    QProcess help;
+    help.start(flasher, {QStringLiteral("--help")});
+    if (!help.waitForFinished(helpWaitMs)) {
+        help.kill();
+        help.waitForFinished(helpWaitMs);
+        return 1;
+    }
+    // The usage names the repeated device triple only where it is taken.
+    const QString usage = QString::fromUtf8(help.readAllStandardOutput() + help.readAllStandardError());
+    return usage.contains(QLatin1String("IMAGE [-i IP -m MAC IMAGE")) ? qMax(1, wanted) : 1;
+}
+
 void FlashBatch::start()
 {
     QStringList arguments;
@@ -55,8 +70,11 @@ void FlashBatch::readOutput()
             takeLine(m_devices.first().address, line);
             continue;
         }
+        // "10.0.5.7: % Complete: 40%"; the colon is optional.
         const int blank = line.indexOf(QLatin1Char(' '));
-        const QString address = line.left(blank);
+        QString address = line.left(blank);
+        if (address.endsWith(QLatin1Char(':')))
+            address.chop(1);
         if (blank > 0 && m_states.contains(address))
             takeLine(address, line.mid(blank + 1).trimmed());
     }

@@ -9,7 +9,7 @@
 // loaders' UDP ports 67 and 69, so only one may run at a time; with one
 // device it takes the screen's command line and prints "% Complete: N%" and
 // "ERROR: ..." lines, with several it takes "-i IP -m MAC IMAGE" repeated
-// and starts each line with the device's address.
+// and starts each line with the device's address ("10.0.5.7: ...").
 class FlashBatch : public QObject
 {
     Q_OBJECT
@@ -24,6 +24,10 @@ public:
 
     FlashBatch(const QString &flasher, const QVector<Device> &devices, QObject *parent = nullptr);
     ~FlashBatch() override;
+
+    // How many devices one run of `flasher` takes, at most `wanted`: 1 for an
+    // eflash.exe whose usage does not offer several.
+    static int devicesPerRun(const QString &flasher, int wanted);
 
     void start();
 

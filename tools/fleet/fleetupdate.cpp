@@ -17,9 +17,6 @@
 namespace {
 
 constexpr int probeWindowMs = 3000;
-// eflash.exe takes one device per run until its multi-device form exists;
-// FlashBatch already speaks both forms.
-constexpr int devicesPerFlasherRun = 1;
 
 } // namespace
 
@@ -62,6 +59,7 @@ bool FleetUpdate::prepareImages(QString *error)
             *error = QStringLiteral("eflash.exe not found in the working directory or next to the program");
             return false;
         }
+        m_devicesPerFlasherRun = FlashBatch::devicesPerRun(m_flasher, m_options.parallel);
     }
     return true;
 }
@@ -162,15 +160,24 @@ void FleetUpdate::startFlashIfIdle()
 {
     if (m_batch || !m_preparing.isEmpty() || m_waitingForFlash.isEmpty() || m_stopping)
         return;
-    while (!m_waitingForFlash.isEmpty() && m_preparing.size() < devicesPerFlasherRun) {
-        Device *device = m_waitingForFlash.takeFirst();
-        if (device->finding.mac.isEmpty()) {
+    QStringList macsInRun;
+    for (int at = 0; at < m_waitingForFlash.size() && m_preparing.size() < m_devicesPerFlasherRun;) {
+        Device *device = m_waitingForFlash.at(at);
+        const QString mac = device->finding.mac.toLower().replace(QLatin1Char('-'), QLatin1Char(':'));
+        if (macsInRun.contains(mac)) {
+            // The flasher answers boot loaders by MAC: one run, one device per MAC.
+            ++at;
+            continue;
+        }
+        m_waitingForFlash.removeAt(at);
+        if (mac.isEmpty()) {
             --m_active;
             device->uploader.reset();
             finishDevice(device, QStringLiteral("flash-failed"), QStringLiteral("no MAC address: arpping.exe had no answer"));
             m_view->finishDevice(device->address, QStringLiteral("flash-failed: no MAC address"), false);
             continue;
         }
+        macsInRun.append(mac);
         device->flashStarted = true;
         m_preparing.append(device);
     }

@@ -54,6 +54,9 @@ private:
     QTemporaryDir m_stagingFolder;
     ImageCatalog m_images;
     QString m_flasher;
+    // One eflash.exe at a time, as it holds UDP ports 67 and 69; one that
+    // takes several devices gets every device waiting when it starts.
+    int m_devicesPerFlasherRun = 1;
     std::vector<std::unique_ptr<Device>> m_devices;
     QVector<Device *> m_queue;
     QVector<Device *> m_waitingForFlash;
