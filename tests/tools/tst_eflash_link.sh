@@ -108,6 +108,49 @@ failures_() {
     echo $? > "$work/eflash.rc"
     check "an image beyond 65535 blocks is refused" failed_with "TFTP can carry at most 33553919"
 
+    # Images that cannot be flashed are refused before a byte is read: with
+    # too little memory for it, a 2 GiB image must not end in a crash; a
+    # FIFO must not hold the run waiting for a writer.
+    refused_image() { # NAME, then what the ERROR line says
+        (cd "$work" && ulimit -v 400000 && timeout 20 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" "./$1") \
+            > "$work/eflash.out" 2>&1
+        echo $? > "$work/eflash.rc"
+        failed_with "cannot read the image ./$1: $2"
+    }
+    truncate -s 2G "$work/2gib.bin"
+    check "a 2 GiB image: ERROR line, exit 1" refused_image 2gib.bin "it has 2147483648 bytes"
+    mkdir "$work/folder.bin"
+    check "a directory as image: ERROR line, exit 1" refused_image folder.bin "it is a directory"
+    mkfifo "$work/fifo.bin"
+    check "a FIFO as image: ERROR line, exit 1" refused_image fifo.bin "it is not a regular file"
+    ln -s "$work/gone.bin" "$work/vanished.bin"
+    check "an image that vanished: ERROR line, exit 1" refused_image vanished.bin "No such file or directory"
+
+    for address in 0.0.0.0 255.255.255.255 224.0.0.9; do
+        (cd "$work" && "$bin/eflash.exe" -i "$address" -m "$device_mac" ./failing.bin) > "$work/eflash.out" 2>/dev/null
+        echo $? > "$work/eflash.rc"
+        check "$address names no device: refused, exit 2" \
+            eval '[ "$(eflash_rc)" = 2 ] && grep -q "^ERROR: bad command line: .*not a device address" "$work/eflash.out"'
+    done
+
+    # A second flasher while one runs must not share its ports. exec, so
+    # that $! is the timeout that passes our kill on to the flasher.
+    (cd "$work" && exec ip netns exec "$host_ns" timeout 20 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
+        ./failing.bin --bootloader-wait-ms 8000 --verbose > "$work/first.out" 2>&1) &
+    local first=$!
+    background_pids+=("$first")
+    local tries=0
+    while ! grep -q "Sending magic packets" "$work/first.out" 2>/dev/null && [ $tries -lt 100 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    (cd "$work" && in_host timeout 20 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./failing.bin) > "$work/eflash.out"
+    echo $? > "$work/eflash.rc"
+    check "a second flasher: ERROR line, UDP port 67 is already in use" failed_with "UDP port 67 is already in use"
+    check "the first flasher is still waiting for its device" eval 'kill -0 '"$first"' && ! grep -q ERROR "$work/first.out"'
+    kill "$first" 2>/dev/null
+    wait "$first" 2>/dev/null
+
     (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m 02:5a:00:00:00 ./failing.bin) > "$work/eflash.out" 2> "$work/eflash.err"
     echo $? > "$work/eflash.rc"
     check "a bad MAC address: usage on stderr, ERROR on stdout, exit 2" \
@@ -128,7 +171,8 @@ failures_() {
     (cd "$work" && in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
         "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./failing.bin) > "$work/eflash.out"
     echo $? > "$work/eflash.rc"
-    check "without privileges: ERROR line saying the port is not permitted" failed_with "not permitted to use UDP port 67"
+    check "without privileges: ERROR line saying what binding port 67 needs" \
+        failed_with "cannot bind UDP port 67: needs root or the cap_net_bind_service capability"
 }
 
 case "${1:-}" in

@@ -194,6 +194,8 @@ private slots:
         QTest::newRow("required missing") << QByteArrayList{"-n", "2"} << "--mac MAC is needed";
         QTest::newRow("value for a flag") << QByteArrayList{"--mac", "00:11:22:33:44:55", "--quiet=yes"}
                                           << "--quiet takes no value";
+        QTest::newRow("address of no one device") << QByteArrayList{"--mac", "00:11:22:33:44:55", "-i", "224.0.0.1"}
+                                                  << "not a device address";
         QTest::newRow("stray argument") << QByteArrayList{"--mac", "00:11:22:33:44:55", "image.bin"}
                                         << "unexpected argument \"image.bin\"";
     }
@@ -204,9 +206,11 @@ private slots:
         MacAddress mac{};
         int count = 1;
         bool quiet = false;
+        in_addr device{};
         OptionTable table("tool", "--mac MAC");
         table.mac("--mac", "MAC", "hardware address", &mac).required()
             .number("-n", "COUNT", "probes", &count, 1, 5)
+            .deviceAddress("-i", "IP", "device", &device)
             .flag("--quiet", "say less", &quiet);
         std::vector<std::string> argv;
         for (const QByteArray &argument : arguments)

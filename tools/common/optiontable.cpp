@@ -125,16 +125,40 @@ OptionTable &OptionTable::address(const std::string &names, const std::string &v
     });
 }
 
-OptionTable &OptionTable::mac(const std::string &names, const std::string &valueName,
-                              const std::string &help, MacAddress *target)
+OptionTable &OptionTable::deviceAddress(const std::string &names, const std::string &valueName,
+                                        const std::string &help, in_addr *target)
 {
-    return option(names, valueName, help, [target](const std::string &value) {
+    return option(names, valueName, help, deviceAddressReader(target));
+}
+
+OptionTable::Reader OptionTable::deviceAddressReader(in_addr *target)
+{
+    return [target](const std::string &value) {
+        const auto address = parseIpv4Address(value);
+        if (!address)
+            return std::string("an IPv4 address (four numbers 0..255, no leading zeros) is needed");
+        if (!isDeviceAddress(*address))
+            return std::string("not a device address (0.0.0.0, broadcast and multicast name no one device)");
+        *target = *address;
+        return std::string();
+    };
+}
+
+OptionTable &OptionTable::mac(const std::string &names, const std::string &valueName, const std::string &help,
+                              MacAddress *target)
+{
+    return option(names, valueName, help, macReader(target));
+}
+
+OptionTable::Reader OptionTable::macReader(MacAddress *target)
+{
+    return [target](const std::string &value) {
         const auto mac = parseMacAddress(value);
         if (!mac)
             return std::string("a MAC address (six hex pairs joined by \":\" or \"-\") is needed");
         *target = *mac;
         return std::string();
-    });
+    };
 }
 
 OptionTable &OptionTable::positional(const std::string &valueName, const std::string &help, Reader read,

@@ -51,6 +51,11 @@ public:
                               long long minimum, long long maximum);
     OptionTable &address(const std::string &names, const std::string &valueName, const std::string &help,
                          in_addr *target);
+    // An address one device can hold (see isDeviceAddress).
+    OptionTable &deviceAddress(const std::string &names, const std::string &valueName, const std::string &help,
+                               in_addr *target);
+    static Reader deviceAddressReader(in_addr *target);
+    static Reader macReader(MacAddress *target);
     OptionTable &mac(const std::string &names, const std::string &valueName, const std::string &help,
                      MacAddress *target);
     // Arguments that are not options, in order, from `minimumCount` to
