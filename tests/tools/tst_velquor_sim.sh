@@ -6,11 +6,7 @@ source "$(dirname "$0")/linklib.sh"
 
 sim_pids=()
 stop_sims() {
-    local pid
-    for pid in "${sim_pids[@]}"; do
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
+    end_runs "${sim_pids[@]}"
     sim_pids=()
 }
 
