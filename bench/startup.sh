@@ -4,6 +4,7 @@
 # from process start to the window being mapped, and peak memory (VmHWM).
 # Needs Xvfb, xev and xprop (x11-utils) and qmlscene.
 set -euo pipefail
+source "@CMAKE_SOURCE_DIR@/tests/support/xvfb.sh"
 
 bin_dir=$(cd "$(dirname "$0")" && pwd)
 program=$bin_dir/zudiruv
@@ -29,31 +30,7 @@ Rectangle { width: 320; height: 550; color: "#d6d6d6" }
 EOF
 mkdir -p "$scratch/work" "$scratch/home"
 
-# Starts Xvfb on the first display from :100 on that it alone serves. Other
-# X servers on this machine may live in other mount or network namespaces,
-# where their lock files cannot be seen; a server that cannot listen ends.
-start_xvfb() {
-    local number
-    for number in $(seq 100 160); do
-        [ -e "/tmp/.X$number-lock" ] && continue
-        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$scratch/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 1 50); do
-            kill -0 "$xvfb_pid" 2> /dev/null || break
-            if xprop -display ":$number" -root > /dev/null 2>&1; then
-                sleep 0.2
-                kill -0 "$xvfb_pid" 2> /dev/null || break
-                export DISPLAY=:$number
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2> /dev/null || true
-        wait "$xvfb_pid" 2> /dev/null || true
-    done
-    return 1
-}
-start_xvfb || { echo "startup: Xvfb did not start" >&2; exit 2; }
+start_xvfb "$scratch/xvfb.log" || { echo "startup: Xvfb did not start" >&2; exit 2; }
 export HOME=$scratch/home QT_QPA_PLATFORM=xcb
 unset QT_QUICK_BACKEND
 

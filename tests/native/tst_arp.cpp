@@ -116,9 +116,8 @@ void TestArp::readsTheAnswerFromTheToolsOutput()
 void TestArp::waitsForTheLineEndOfAnAnswerArrivingInPieces()
 {
     FakeToolDir dir;
-    QVERIFY(dir.install(QStringLiteral("arpping.exe"),
-                        QStringLiteral("printf 'Reply from 00:11'; sleep 0.3; "
-                                       "printf ':22:33:44:55 in'; sleep 0.3; printf ' 1 ms\\n'")));
+    QVERIFY(dir.installPiecewisePrinter(QStringLiteral("arpping.exe"),
+                                        {"Reply from 00:11", ":22:33:44:55 in", " 1 ms\n"}));
     Arp arp;
     QSignalSpy received(&arp, &Arp::received);
     QVERIFY(FakeToolDir::runToEnd(arp, [&] { arp.getMac(QStringLiteral("127.0.0.1")); }));

@@ -148,9 +148,7 @@ void TestEFlash::repeatedValueInTheNextRunRaisesNoNotice()
 void TestEFlash::readsLinesArrivingInPieces()
 {
     FakeToolDir dir;
-    QVERIFY(dir.install(QStringLiteral("eflash.exe"),
-                        QStringLiteral("printf '%% Compl'; sleep 0.3; printf 'ete: 6'; sleep 0.3; "
-                                       "printf '4%%\\nERR'; sleep 0.3; printf 'OR\\n'")));
+    QVERIFY(dir.installPiecewisePrinter(QStringLiteral("eflash.exe"), {"% Compl", "ete: 6", "4%\nERR", "OR\n"}));
     eFlash flash;
     QSignalSpy changed(&flash, &eFlash::progressChanged);
     QSignalSpy errors(&flash, qOverload<>(&eFlash::error));

@@ -48,6 +48,18 @@ bool FakeToolDir::installPrinter(const QString &fileName, const QByteArray &outp
     return writeFile(outputFile, output) && install(fileName, QStringLiteral("cat '%1'").arg(outputFile));
 }
 
+bool FakeToolDir::installPiecewisePrinter(const QString &fileName, const QList<QByteArray> &pieces)
+{
+    QStringList steps;
+    for (int i = 0; i < pieces.size(); ++i) {
+        const QString pieceFile = fileName + QStringLiteral(".piece%1").arg(i);
+        if (!writeFile(pieceFile, pieces.at(i)))
+            return false;
+        steps << QStringLiteral("cat '%1'").arg(pieceFile);
+    }
+    return install(fileName, steps.join(QStringLiteral("; sleep 0.3; ")));
+}
+
 bool FakeToolDir::runToEnd(QProcess &tool, const std::function<void()> &start)
 {
     QSignalSpy finished(&tool, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));

@@ -25,6 +25,9 @@ public:
     Q_INVOKABLE bool install(const QString &fileName, const QString &shellBody);
     // Installs `fileName` as a tool that prints `output` byte for byte.
     Q_INVOKABLE bool installPrinter(const QString &fileName, const QByteArray &output);
+    // Installs `fileName` as a tool that prints `pieces` 0.3 s apart, as output
+    // arrives through a pipe in parts.
+    bool installPiecewisePrinter(const QString &fileName, const QList<QByteArray> &pieces);
     // The arguments of the latest run of `fileName`, exactly as received.
     Q_INVOKABLE QStringList lastArguments(const QString &fileName) const;
     // How many times `fileName` has been started.

@@ -35,12 +35,17 @@ work=$(mktemp -d)
 chmod 755 "$work"
 background_pids=()
 
-cleanup() {
+# end_runs PID...: ends these background runs and waits for them.
+end_runs() {
     local pid
-    for pid in "${background_pids[@]}"; do
+    for pid in "$@"; do
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
+}
+
+cleanup() {
+    end_runs "${background_pids[@]}"
     ip netns del "$host_ns" 2>/dev/null
     ip netns del "$device_ns" 2>/dev/null
     [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"

@@ -40,15 +40,17 @@ all_own_images() {
     local i
     for i in $(seq 1 "$count"); do own_image "$i" || { echo "device $i: not its image"; return 1; }; done
 }
-all_complete() {
+# every_device_said LINE WHAT: the flasher printed LINE (a pattern) after the
+# address of each of the devices; names the first that it did not.
+every_device_said() {
     local i
     for i in $(seq 1 "$count"); do
-        grep -qx "$(device_address "$i"): % Complete: 100%" "$work/eflash.out" \
-            || { echo "device $i: no 100 %"; return 1; }
+        grep -q "^$(device_address "$i"): $1" "$work/eflash.out" || { echo "device $i: $2"; return 1; }
     done
 }
 check "$count devices each received exactly their own image" all_own_images
-check "each of them reached 100 %, on lines that start with its address" all_complete
+check "each of them reached 100 %, on lines that start with its address" \
+    every_device_said '% Complete: 100%$' "no 100 %"
 check "the device that never acknowledges fails with its ERROR line" \
     grep -q "^$(device_address "$silent"): ERROR: the device stopped answering" "$work/eflash.out"
 check "it is the only failure" test "$(grep -c "ERROR" "$work/eflash.out")" = 1
@@ -56,16 +58,10 @@ check "one failure makes the exit status 1" test "$(cat "$work/eflash.rc")" = 1
 check "every output line starts with a device's address" \
     eval '! grep -v "^198\.18\.0\.[0-9]*: " "$work/eflash.out"'
 if [ -n "$unprivileged" ]; then
-    broadcast_replies() {
-        local i
-        for i in $(seq 1 "$count"); do
-            grep -q "^$(device_address "$i"): BOOTP reply sent to 255.255.255.255:" "$work/eflash.out" \
-                || { echo "device $i: no broadcast reply"; return 1; }
-        done
-    }
     # Each reply names its device's own image, so a boot loader that took
     # another's reply would have received the wrong one.
-    check "every BOOTP reply was a broadcast, and each boot loader took only its own" broadcast_replies
+    check "every BOOTP reply was a broadcast, and each boot loader took only its own" \
+        every_device_said 'BOOTP reply sent to 255\.255\.255\.255:' "no broadcast reply"
 fi
 
 [ "$failures" -eq 0 ] || { tail -n 40 "$work/eflash.out"; }

@@ -85,6 +85,32 @@ QByteArray receive(QUdpSocket &socket, int timeoutMs, QHostAddress *from = nullp
     return datagram;
 }
 
+// A UDP socket bound on construction to ADDRESS and PORT (0: a free one).
+class BoundSocket : public QUdpSocket
+{
+public:
+    explicit BoundSocket(const QString &address, quint16 port = 0) { bind(QHostAddress(address), port); }
+    bool isBound() const { return state() == BoundState; }
+};
+
+// The device's read request for the image; the answer, and the port it came
+// from.
+QByteArray askForImage(QUdpSocket &device, quint16 *transferPort)
+{
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    return receive(device, 5000, nullptr, transferPort);
+}
+
+// The simulated device's boot loader, waiting this long for its magic packet.
+BootLoaderSim::Settings deviceBootLoader(std::chrono::milliseconds magicWait)
+{
+    BootLoaderSim::Settings settings;
+    std::memcpy(settings.mac.data(), deviceMac.constData(), 6);
+    inet_pton(AF_INET, "127.0.0.2", &settings.address);
+    settings.magicWait = magicWait;
+    return settings;
+}
+
 bool bringUpLoopback()
 {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -234,19 +260,17 @@ QList<QByteArray> linesOf(const QByteArray &output)
 
 void tst_FlashProtocol::errorPacketsAreNeverAnswered()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
-    QUdpSocket stranger;
-    QVERIFY(stranger.bind(QHostAddress(deviceIp), 0));
+    BoundSocket device(deviceIp), stranger(deviceIp);
+    QVERIFY(device.isBound());
+    QVERIFY(stranger.isBound());
     startFlasher();
     const QByteArray error = tftp(5, number(0) + "boom" + '\0');
 
     device.writeDatagram(error, QHostAddress(serverIp), 69);
     QVERIFY2(receive(device, 500).isEmpty(), "an error to the server port was answered");
 
-    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
     quint16 transferPort = 0;
-    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    QCOMPARE(numberOf(askForImage(device, &transferPort)), quint16(1));
     stranger.writeDatagram(error, QHostAddress(serverIp), transferPort);
     QVERIFY2(receive(stranger, 500).isEmpty(), "an error from a stranger to the transfer port was answered");
 
@@ -299,12 +323,11 @@ void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries()
 
 void tst_FlashProtocol::floodDoesNotStopTheRetryClock()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    BoundSocket device(deviceIp);
+    QVERIFY(device.isBound());
     startFlasher();
-    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
     quint16 transferPort = 0;
-    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    QCOMPARE(numberOf(askForImage(device, &transferPort)), quint16(1));
 
     // Never acknowledged: five retransmissions a second apart, then the end,
     // however many packets from a stranger keep the flasher busy meanwhile
@@ -345,13 +368,12 @@ void tst_FlashProtocol::fullLastBlockIsNotYetComplete()
     QVERIFY(exact.open(QIODevice::WriteOnly));
     exact.write(m_image.left(1024));
     exact.close();
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    BoundSocket device(deviceIp);
+    QVERIFY(device.isBound());
     startFlasher(20000, QStringLiteral("./exact.bin"));
 
-    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
     quint16 transferPort = 0;
-    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    QCOMPARE(numberOf(askForImage(device, &transferPort)), quint16(1));
     device.writeDatagram(tftp(4, number(1)), QHostAddress(serverIp), transferPort);
     QCOMPARE(numberOf(receive(device, 5000)), quint16(2));
     device.writeDatagram(tftp(4, number(2)), QHostAddress(serverIp), transferPort);
@@ -371,8 +393,8 @@ void tst_FlashProtocol::fullLastBlockIsNotYetComplete()
 
 void tst_FlashProtocol::deviceTextCannotForgeLines()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    BoundSocket device(deviceIp);
+    QVERIFY(device.isBound());
     startFlasher();
     const QByteArray forged = "\r\n% Complete: 100%\nERROR: forged\x1b[2K Complete: 77%";
     device.writeDatagram(tftp(1, "image" + forged + '\0' + "octet" + '\0'), QHostAddress(serverIp), 69);
@@ -405,10 +427,10 @@ void tst_FlashProtocol::severalDevicesEachGetOnlyTheirOwn()
 {
     const QString secondIp = QStringLiteral("127.0.0.4");
     const QByteArray secondMac = QByteArray::fromHex("025a00000304");
-    QUdpSocket first, second, stranger;
-    QVERIFY(first.bind(QHostAddress(deviceIp), 68));
-    QVERIFY(second.bind(QHostAddress(secondIp), 68));
-    QVERIFY(stranger.bind(QHostAddress(strangerIp), 68));
+    BoundSocket first(deviceIp, 68), second(secondIp, 68), stranger(strangerIp, 68);
+    QVERIFY(first.isBound());
+    QVERIFY(second.isBound());
+    QVERIFY(stranger.isBound());
     startFlasher(20000, QStringLiteral("./image.bin"),
                  {QStringLiteral("-i"), secondIp, QStringLiteral("-m"), QStringLiteral("02-5a-00-00-03-04"),
                   QStringLiteral("./image.bin")});
@@ -462,8 +484,8 @@ void tst_FlashProtocol::severalDevicesEachGetOnlyTheirOwn()
 
 void tst_FlashProtocol::magicPacketsCarryTheMacAndRepeat()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 9));
+    BoundSocket device(deviceIp, 9);
+    QVERIFY(device.isBound());
     startFlasher();
 
     const QByteArray expected = QByteArray(6, char(0xaa)) + deviceMac + deviceMac + deviceMac + deviceMac;
@@ -478,8 +500,8 @@ void tst_FlashProtocol::magicPacketsCarryTheMacAndRepeat()
 
 void tst_FlashProtocol::bootpAnswersOnlyTheBootLoader()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 68));
+    BoundSocket device(deviceIp, 68);
+    QVERIFY(device.isBound());
     startFlasher();
 
     const QByteArray otherMac = QByteArray::fromHex("025a000003ff");
@@ -506,10 +528,9 @@ void tst_FlashProtocol::bootpAnswersOnlyTheBootLoader()
 
 void tst_FlashProtocol::tftpRefusesWhatIsNotAnOctetReadFromTheDevice()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
-    QUdpSocket stranger;
-    QVERIFY(stranger.bind(QHostAddress(strangerIp), 0));
+    BoundSocket device(deviceIp), stranger(strangerIp);
+    QVERIFY(device.isBound());
+    QVERIFY(stranger.isBound());
     startFlasher();
 
     const QHostAddress server(serverIp);
@@ -538,10 +559,9 @@ void tst_FlashProtocol::tftpRefusesWhatIsNotAnOctetReadFromTheDevice()
 
 void tst_FlashProtocol::transferIgnoresStrangersAndResends()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
-    QUdpSocket otherPort;
-    QVERIFY(otherPort.bind(QHostAddress(deviceIp), 0));
+    BoundSocket device(deviceIp), otherPort(deviceIp);
+    QVERIFY(device.isBound());
+    QVERIFY(otherPort.isBound());
     startFlasher();
 
     device.writeDatagram(readRequest("OCTET"), QHostAddress(serverIp), 69);
@@ -586,33 +606,28 @@ void tst_FlashProtocol::transferIgnoresStrangersAndResends()
 
 void tst_FlashProtocol::repeatedReadRequestKeepsTheTransfer()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
-    QUdpSocket restarted;
-    QVERIFY(restarted.bind(QHostAddress(deviceIp), 0));
+    BoundSocket device(deviceIp), restarted(deviceIp);
+    QVERIFY(device.isBound());
+    QVERIFY(restarted.isBound());
     startFlasher();
 
-    const QHostAddress server(serverIp);
     quint16 firstPort = 0, secondPort = 0, thirdPort = 0;
-    device.writeDatagram(readRequest("octet"), server, 69);
-    QCOMPARE(numberOf(receive(device, 5000, nullptr, &firstPort)), quint16(1));
+    QCOMPARE(numberOf(askForImage(device, &firstPort)), quint16(1));
     // The same request again, from the same port: our block was lost, not
     // the device restarted, so the transfer and its port stay.
-    device.writeDatagram(readRequest("octet"), server, 69);
-    QCOMPARE(numberOf(receive(device, 5000, nullptr, &secondPort)), quint16(1));
+    QCOMPARE(numberOf(askForImage(device, &secondPort)), quint16(1));
     QCOMPARE(secondPort, firstPort);
 
     // From a new port it is a new start, served from a fresh port.
-    restarted.writeDatagram(readRequest("octet"), server, 69);
-    QCOMPARE(numberOf(receive(restarted, 5000, nullptr, &thirdPort)), quint16(1));
+    QCOMPARE(numberOf(askForImage(restarted, &thirdPort)), quint16(1));
     QVERIFY(thirdPort != firstPort);
     QCOMPARE(m_flasher->state(), QProcess::Running);
 }
 
 void tst_FlashProtocol::bootLoaderThatNeverAsksForTheImage()
 {
-    QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress(deviceIp), 68));
+    BoundSocket device(deviceIp, 68);
+    QVERIFY(device.isBound());
     startFlasher(1500);
     device.writeDatagram(bootRequest(9, 1, 1, 6, deviceMac, "stellaris"), QHostAddress(serverIp), 67);
     QCOMPARE(receive(device, 5000).size(), 300);
@@ -625,11 +640,7 @@ void tst_FlashProtocol::bootLoaderThatNeverAsksForTheImage()
 
 void tst_FlashProtocol::bootLoaderClassReportsThroughItsCallback()
 {
-    BootLoaderSim::Settings settings;
-    std::memcpy(settings.mac.data(), deviceMac.constData(), 6);
-    inet_pton(AF_INET, "127.0.0.2", &settings.address);
-    settings.magicWait = std::chrono::milliseconds(20000);
-    BootLoaderSim simulator(settings);
+    BootLoaderSim simulator(deviceBootLoader(std::chrono::milliseconds(20000)));
     std::atomic<int> calls{0};
     std::atomic<bool> received{false};
     simulator.start([&](const BootLoaderSim::Result &result) {
@@ -651,11 +662,7 @@ void tst_FlashProtocol::bootLoaderClassReportsThroughItsCallback()
 
 void tst_FlashProtocol::bootLoaderClassStopsOnRequest()
 {
-    BootLoaderSim::Settings settings;
-    std::memcpy(settings.mac.data(), deviceMac.constData(), 6);
-    inet_pton(AF_INET, "127.0.0.2", &settings.address);
-    settings.magicWait = std::chrono::milliseconds(60000);
-    BootLoaderSim simulator(settings);
+    BootLoaderSim simulator(deviceBootLoader(std::chrono::milliseconds(60000)));
     std::atomic<bool> stopped{false};
     simulator.start([&](const BootLoaderSim::Result &result) {
         stopped = result.outcome == BootLoaderSim::Result::Outcome::Stopped;

@@ -6,11 +6,7 @@ source "$(dirname "$0")/linklib.sh"
 
 sim_pids=()
 stop_sims() {
-    local pid
-    for pid in "${sim_pids[@]}"; do
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
+    end_runs "${sim_pids[@]}"
     sim_pids=()
 }
 
@@ -91,31 +87,6 @@ http() {
     stop_sims
 }
 
-# Two devices in one namespace, each on its own interface with its own MAC
-# and address, bridged to the flasher's namespace as on a building's LAN.
-make_two_devices() {
-    [ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
-    ip netns add "$host_ns" 2>/dev/null || skip "cannot create network namespaces here"
-    ip netns add "$device_ns" || skip "cannot create network namespaces here"
-    in_host ip link add br0 type bridge || skip "cannot create a bridge here"
-    in_host ip addr add "$host_ip/24" dev br0
-    in_host ip link set lo up
-    in_host ip link set br0 up
-    in_device ip link set lo up
-    # Each address is answered for on its own interface only.
-    in_device sysctl -q -w net.ipv4.conf.all.arp_ignore=1 net.ipv4.conf.all.arp_announce=2 \
-        net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0
-    local i
-    for i in 1 2; do
-        ip link add "${host_if}$i" netns "$host_ns" type veth \
-            peer name "${device_if}$i" netns "$device_ns" address "02:5a:00:00:10:0$i" \
-            || skip "cannot create a veth pair here"
-        in_host ip link set "${host_if}$i" master br0 up
-        in_device ip addr add "198.18.0.1$i/24" dev "${device_if}$i"
-        in_device ip link set "${device_if}$i" up
-    done
-}
-
 # flash_device ADDRESS MAC IMAGE: eflash.exe from the flasher's namespace;
 # leaves its output in $work/eflash.out and its exit code in $work/eflash.rc.
 flash_device() {
@@ -128,9 +99,10 @@ logged() { grep -q "\"event\":\"$2\"" "$work/$1.log"; }
 flashed() { [ "$(cat "$work/eflash.rc")" = 0 ] && cmp -s "$1" "$2"; }
 
 devices() {
-    make_two_devices
+    make_fleet 2
     client=(ip netns exec "$host_ns")
-    local a=198.18.0.11 b=198.18.0.12 mac_a=02:5a:00:00:10:01 mac_b=02:5a:00:00:10:02 flasher
+    local a b mac_a mac_b flasher
+    a=$(device_address 1) b=$(device_address 2) mac_a=$(device_mac 1) mac_b=$(device_mac 2)
     for name in a b; do
         local address=$a
         [ $name = b ] && address=$b

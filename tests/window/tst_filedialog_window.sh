@@ -6,6 +6,7 @@
 # with it (a fake arpping.exe records it).
 # Usage: tst_filedialog_window.sh PROGRAM plain|openbox
 set -euo pipefail
+source "$(dirname "$0")/../support/xvfb.sh"
 
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mode=$2
@@ -27,31 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts Xvfb on the first display from :100 on that it alone serves. Other
-# X servers on this machine may live in other mount or network namespaces,
-# where their lock files cannot be seen; a server that cannot listen ends.
-start_xvfb() {
-    local number
-    for number in $(seq 100 160); do
-        [ -e "/tmp/.X$number-lock" ] && continue
-        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$scratch/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 1 50); do
-            kill -0 "$xvfb_pid" 2> /dev/null || break
-            if xprop -display ":$number" -root > /dev/null 2>&1; then
-                sleep 0.2
-                kill -0 "$xvfb_pid" 2> /dev/null || break
-                export DISPLAY=:$number
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2> /dev/null || true
-        wait "$xvfb_pid" 2> /dev/null || true
-    done
-    return 1
-}
-start_xvfb || { echo "SKIP: Xvfb did not start"; exit $skip; }
+start_xvfb "$scratch/xvfb.log" || { echo "SKIP: Xvfb did not start"; exit $skip; }
 pids+=("$xvfb_pid")
 export QT_QPA_PLATFORM=xcb
 unset QT_QUICK_BACKEND

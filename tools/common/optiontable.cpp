@@ -24,6 +24,19 @@ std::string rangeProblem(long long minimum, long long maximum)
     return "a whole number from " + std::to_string(minimum) + " to " + std::to_string(maximum) + " is needed";
 }
 
+// Takes a whole number from MINIMUM to MAXIMUM into TARGET, in TARGET's type.
+template <typename Target>
+OptionTable::Reader boundedReader(Target *target, long long minimum, long long maximum)
+{
+    return [=](const std::string &value) {
+        const auto number = parseBoundedNumber(value, minimum, maximum);
+        if (!number)
+            return rangeProblem(minimum, maximum);
+        *target = Target(*number);
+        return std::string();
+    };
+}
+
 // The help text's lines, the first after `left` and the rest under it.
 void appendHelp(std::string &out, const std::string &left, const std::string &help)
 {
@@ -78,39 +91,21 @@ OptionTable &OptionTable::text(const std::string &names, const std::string &valu
 OptionTable &OptionTable::number(const std::string &names, const std::string &valueName,
                                  const std::string &help, int *target, int minimum, int maximum)
 {
-    return option(names, valueName, help, [=](const std::string &value) {
-        const auto number = parseBoundedNumber(value, minimum, maximum);
-        if (!number)
-            return rangeProblem(minimum, maximum);
-        *target = static_cast<int>(*number);
-        return std::string();
-    });
+    return option(names, valueName, help, boundedReader(target, minimum, maximum));
 }
 
 OptionTable &OptionTable::number(const std::string &names, const std::string &valueName,
                                  const std::string &help, long long *target, long long minimum,
                                  long long maximum)
 {
-    return option(names, valueName, help, [=](const std::string &value) {
-        const auto number = parseBoundedNumber(value, minimum, maximum);
-        if (!number)
-            return rangeProblem(minimum, maximum);
-        *target = *number;
-        return std::string();
-    });
+    return option(names, valueName, help, boundedReader(target, minimum, maximum));
 }
 
 OptionTable &OptionTable::milliseconds(const std::string &names, const std::string &valueName,
                                        const std::string &help, std::chrono::milliseconds *target,
                                        long long minimum, long long maximum)
 {
-    return option(names, valueName, help, [=](const std::string &value) {
-        const auto number = parseBoundedNumber(value, minimum, maximum);
-        if (!number)
-            return rangeProblem(minimum, maximum);
-        *target = std::chrono::milliseconds(*number);
-        return std::string();
-    });
+    return option(names, valueName, help, boundedReader(target, minimum, maximum));
 }
 
 OptionTable &OptionTable::address(const std::string &names, const std::string &valueName,

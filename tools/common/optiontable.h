@@ -56,6 +56,19 @@ public:
                                in_addr *target);
     static Reader deviceAddressReader(in_addr *target);
     static Reader macReader(MacAddress *target);
+    // Each value that `readerFor` takes is added to `targets`: an option
+    // that may be given once a device.
+    template <typename Value>
+    static Reader collecting(std::vector<Value> *targets, Reader (*readerFor)(Value *))
+    {
+        return [targets, readerFor](const std::string &text) {
+            Value value{};
+            const std::string problem = readerFor(&value)(text);
+            if (problem.empty())
+                targets->push_back(value);
+            return problem;
+        };
+    }
     OptionTable &mac(const std::string &names, const std::string &valueName, const std::string &help,
                      MacAddress *target);
     // Arguments that are not options, in order, from `minimumCount` to

@@ -44,20 +44,12 @@ int main(int argc, char **argv)
                         "Flashes IMAGE through the Ethernet boot loader of the device at IP with MAC;\n"
                         "several devices on one link at once. Blocks are resent after 1 s, at most\n"
                         "5 times; 15 minutes in all.");
-    options.option("-i", "IP", "the device's address", [&devices](const std::string &text) {
-            in_addr device{};
-            const std::string problem = OptionTable::deviceAddressReader(&device)(text);
-            if (problem.empty())
-                devices.push_back(device);
-            return problem;
-        }).required()
-        .option("-m", "MAC", "the device's MAC address (\":\" or \"-\")", [&macs](const std::string &text) {
-            MacAddress mac{};
-            const std::string problem = OptionTable::macReader(&mac)(text);
-            if (problem.empty())
-                macs.push_back(mac);
-            return problem;
-        }).required()
+    options.option("-i", "IP", "the device's address",
+                   OptionTable::collecting(&devices, OptionTable::deviceAddressReader))
+        .required()
+        .option("-m", "MAC", "the device's MAC address (\":\" or \"-\")",
+                OptionTable::collecting(&macs, OptionTable::macReader))
+        .required()
         .flag("--verbose", "say what happens on the way", &verbose)
         .milliseconds("--bootloader-wait-ms", "MS",
                       "how long to wait for the boot loader to answer the\n"

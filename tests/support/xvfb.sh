@@ -1,0 +1,27 @@
+# Shared by the scripts that need a real X server. Source it.
+
+# start_xvfb LOG: starts Xvfb on the first display from :100 on that it alone
+# serves, sets xvfb_pid and exports DISPLAY. Other X servers on this machine
+# may live in other mount or network namespaces, where their lock files
+# cannot be seen; a server that cannot listen ends.
+start_xvfb() {
+    local number
+    for number in $(seq 100 160); do
+        [ -e "/tmp/.X$number-lock" ] && continue
+        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$1" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 50); do
+            kill -0 "$xvfb_pid" 2> /dev/null || break
+            if xprop -display ":$number" -root > /dev/null 2>&1; then
+                sleep 0.2
+                kill -0 "$xvfb_pid" 2> /dev/null || break
+                export DISPLAY=:$number
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2> /dev/null || true
+        wait "$xvfb_pid" 2> /dev/null || true
+    done
+    return 1
+}
