@@ -285,7 +285,8 @@ ScreenTestCase {
         tryCompare(button, "labelBack", "Complete", 5000)
         compare(tools.lastArguments("eflash.exe"),
                 ["-i", "127.0.0.4", "-m", deviceMac, "./flashfile.tmp", "--verbose"])
-        compare(second.events("update_code").length, 1)
+        tryVerify(function () { return second.events("update_code").length === 1 }, 5000,
+                  "the update code arrives at the flashed device")
         compare(first.events("update_code").length, 0)
     }
 
@@ -314,7 +315,8 @@ ScreenTestCase {
         clickBackFace()
         tryCompare(button, "labelBack", "Complete", 5000)
         compare(tools.lastArguments("eflash.exe")[1], "127.0.0.4")
-        compare(second.events("update_code").length, 1)
+        tryVerify(function () { return second.events("update_code").length === 1 }, 5000,
+                  "the update code arrives at the flashed device")
         compare(first.events("update_code").length, 0)
     }
 
@@ -330,7 +332,7 @@ ScreenTestCase {
         tryCompare(part("readyButton"), "labelBack", "Complete", 5000)
         compare(tools.lastArguments("eflash.exe"),
                 ["-i", "127.0.0.10", "-m", deviceMac, "./flashfile.tmp", "--verbose"])
-        compare(uploads().length, 1)
+        tryVerify(function () { return uploads().length === 1 }, 5000, "the update code arrives")
     }
 
     function test_rightImageDuringARefusalIsOfferedWhenItEnds() {
