@@ -7,7 +7,8 @@
 // Input: records (see fuzzrecords.h). Tag bits 0-1: 0 a BOOTP reply, 1 a TFTP
 // packet from the transfer port, 2 one from a stranger, 3 one from port 69.
 // Bit 7 makes the record look right (a reply's op, xid and MAC; a DATA
-// opcode put in front), bit 6 pads it to a full reply or a full 512-byte block.
+// opcode put in front), bit 6 pads it to a full reply or a full 512-byte block,
+// bit 5 makes a TFTP packet 512 bytes longer still.
 #include "bootloadersim.h"
 #include "fuzzcheck.h"
 #include "fuzzrecords.h"
@@ -129,12 +130,14 @@ Bytes bootReply(Bytes bytes, const Bytes &request, bool lookRight, bool pad)
     return bytes;
 }
 
-Bytes tftpPacket(Bytes bytes, bool lookRight, bool pad)
+Bytes tftpPacket(Bytes bytes, bool lookRight, bool pad, bool oversize)
 {
     if (lookRight)
         bytes.insert(bytes.begin(), {0, 3});
     if (pad && bytes.size() < 516)
         bytes.resize(516, 0);
+    if (oversize)
+        bytes.resize(bytes.size() + 512, 0);
     return bytes;
 }
 
@@ -187,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(readRequest && readRequest->size() >= 4 && (*readRequest)[1] == 1);
 
     for (const FuzzRecords::Record &tftp : tftpRecords) {
-        const Bytes packet = tftpPacket(tftp.bytes, tftp.tag & 0x80, tftp.tag & 0x40);
+        const Bytes packet = tftpPacket(tftp.bytes, tftp.tag & 0x80, tftp.tag & 0x40, tftp.tag & 0x20);
         const Socket &from = tftp.tag % 4 == 1 ? flasher.transfer
             : tftp.tag % 4 == 2                ? flasher.stranger
                                                : flasher.tftp;
