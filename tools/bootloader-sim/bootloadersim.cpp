@@ -315,6 +315,10 @@ private:
                     continue;
                 serverTid = from;
             }
+            // An oversized block would pass for a full one and grow the image.
+            if (packet->size() - 4 > tftpBlock)
+                throw SessionEnd{Result::Outcome::Failed, "DATA block " + std::to_string(block) + " carries "
+                                     + std::to_string(packet->size() - 4) + " bytes, more than 512"};
             if (block == static_cast<std::uint16_t>(expected - 1) && m_result.blocks > 0) {
                 m_result.duplicateBlocks.push_back(block);
                 acknowledge(socket, *serverTid, block, &lastSent);
