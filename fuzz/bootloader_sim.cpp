@@ -29,6 +29,7 @@ constexpr const char *flasherAddress = "127.0.0.78";
 constexpr const char *strangerAddress = "127.0.0.79";
 constexpr std::array<std::uint8_t, 6> deviceMac{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
 constexpr std::size_t maximumImage = 4 * 512;
+constexpr int maximumRecords = 48;
 using Bytes = std::vector<std::uint8_t>;
 
 in_addr address(const char *text)
@@ -176,17 +177,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FuzzRecords::Record record;
     const sockaddr_in deviceBootPort = endpoint(deviceAddress, 68);
     std::vector<FuzzRecords::Record> tftpRecords;
-    while (records.next(record)) {
+    // More would overflow the device's receive buffer, and the datagrams the
+    // harness relies on would be lost.
+    for (int taken = 0; taken < maximumRecords && records.next(record); ++taken) {
         const bool lookRight = record.tag & 0x80, pad = record.tag & 0x40;
         if (record.tag % 4 == 0)
             flasher.boot.send(deviceBootPort, bootReply(record.bytes, *request, lookRight, pad));
         else
             tftpRecords.push_back(record);
     }
-    flasher.boot.send(deviceBootPort, bootReply(Bytes(300, 0), *request, true, true));
-
+    // Repeated while the device keeps asking, in case the input's replies
+    // filled its buffer after all.
     sockaddr_in deviceTid{};
-    const std::optional<Bytes> readRequest = flasher.tftp.receive(5000, &deviceTid);
+    std::optional<Bytes> readRequest;
+    for (int reply = 0; reply < 8 && !readRequest; ++reply) {
+        flasher.boot.send(deviceBootPort, bootReply(Bytes(300, 0), *request, true, true));
+        readRequest = flasher.tftp.receive(500, &deviceTid);
+    }
     FUZZ_CHECK(readRequest && readRequest->size() >= 4 && (*readRequest)[1] == 1);
 
     for (const FuzzRecords::Record &tftp : tftpRecords) {
