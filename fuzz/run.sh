@@ -3,7 +3,7 @@
 #   fuzz/run.sh [SECONDS] [TARGET...]   each target for SECONDS (default 600),
 #                                       growing its corpus in build-fuzz/fuzz/corpus/
 #   fuzz/run.sh --smoke [TARGET...]     each target for a few seconds from its
-#                                       seeds, as ./test.sh does
+#                                       seeds, as ./test.sh does (FUZZ_SMOKE_SECONDS, 4)
 # TARGET is a folder name under fuzz/corpus/; all of them when none is given.
 # A crash ends that target's run and leaves its input in build-fuzz/fuzz/artifacts/;
 # once fixed, copy that input into fuzz/corpus/TARGET/ so it is tried again.
