@@ -8,6 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 resources=$repo/qml/content/resources
 windows=$repo/packaging/windows
+hicolor=$repo/packaging/linux/icons
 screen_background='#d6d6d6'
 
 for tool in rsvg-convert convert icotool; do
@@ -56,3 +57,12 @@ icotool --create --bit-depth=32 --output="$windows/zudiruv.ico" "${bitmaps[@]}" 
     --raw="$scratch/icon-256.png" --raw="$scratch/icon-512.png"
 
 icotool --list "$windows/zudiruv.ico"
+
+# The Linux icon theme's sizes, with the same split between the two drawings.
+mkdir -p "$hicolor"
+for size in 16 22 24 32; do
+    write_png zudiruv-icon-small.svg "$size" "$size" "$hicolor/${size}x${size}.png"
+done
+for size in 48 64 128 256 512; do
+    write_png zudiruv-icon.svg "$size" "$size" "$hicolor/${size}x${size}.png"
+done

@@ -27,6 +27,8 @@ Flipable {
 
     signal hasOpened()
     signal buttonClicked()
+    // The error view has closed again.
+    signal errorEnded()
 
     function open() {
         if (opened)
@@ -60,7 +62,10 @@ Flipable {
         interval: 2000
         repeat: false
         running: false
-        onTriggered: buttonBar.close()
+        onTriggered: {
+            buttonBar.close()
+            buttonBar.errorEnded()
+        }
     }
 
     front: Rectangle {

@@ -1,5 +1,5 @@
 import QtQuick 2.0
-import QtQuick.Dialogs 1.2
+import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
 
@@ -16,6 +16,26 @@ Rectangle {
     readonly property string dropPicture: "resources/upload-dropfile.gif"
     readonly property string dropEnteredPicture: "resources/upload-dropfile-entered.gif"
     readonly property string acceptedPicture: "resources/upload-checkmark.png"
+    // Address, MAC address and image are all valid: the flash can start.
+    readonly property bool ready: readyButton.ip && readyButton.mac && readyButton.bin
+
+    color: "#d6d6d6"
+    width: parent ? parent.width : 320
+    height: column.height
+    z: 2
+
+    // Back to grey on both faces under its plain caption.
+    function resetRow(row, caption) {
+        paint(row, grey)
+        row.label = caption
+    }
+
+    // Also empties the row and closes it.
+    function clearRow(row, caption) {
+        resetRow(row, caption)
+        row.text = ""
+        row.close()
+    }
 
     function paint(row, color) {
         row.frontColor = color
@@ -57,6 +77,25 @@ Rectangle {
         return "Drag and drop valid file"
     }
 
+    // The typed address in the one form that the probe, the upload, the MAC
+    // lookup and the flasher all take: each part read as the decimal number
+    // typed, so "127.0.0.010" is 127.0.0.10 (the HTTP layer would read 010 as
+    // octal). Empty for text that names no single device: no IPv4 address,
+    // "this host", the broadcast address or a multicast group.
+    function deviceAddress(text) {
+        var parts = /^([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})$/.exec(text)
+        if (parts === null)
+            return ""
+        var numbers = parts.slice(1).map(function (part) { return parseInt(part, 10) })
+        if (numbers.some(function (number) { return number > 255 }))
+            return ""
+        var address = numbers.join(".")
+        if (address === "0.0.0.0" || address === "255.255.255.255"
+                || (numbers[0] >= 224 && numbers[0] <= 239))
+            return ""
+        return address
+    }
+
     function startProbe(password) {
         paint(ipAddr, yellow)
         ipAddr.label = "Testing IP Address"
@@ -67,6 +106,16 @@ Rectangle {
     }
 
     function showProbeResult(result) {
+        // The row has been given another address meanwhile: this result is
+        // for a device the user has left, and the row's own address is
+        // probed instead (once the user has closed the row).
+        if (deviceAddress(ipAddr.text) !== readyButton.ipAddr) {
+            ipAddr.check = false
+            resp.complete = true
+            if (!ipAddr.opened)
+                ipAddr.validateIP()
+            return
+        }
         macAddr.validateMAC()
         if (result.update !== "") {
             readyButton.updateCode = true
@@ -98,7 +147,7 @@ Rectangle {
         } else {
             readyButton.ip = true
             paint(ipAddr, green)
-            ipAddr.label = ipAddr.text
+            ipAddr.label = readyButton.ipAddr
             password.frontColor = green
             password.hide()
 
@@ -111,34 +160,39 @@ Rectangle {
                 ipAddr.frontColor = red
                 ipAddr.label = "Type could not be determined"
                 readyButton.mac = false
-                macAddr.label = "MAC Address"
-                paint(macAddr, grey)
-                macAddr.text = ""
-                macAddr.close()
+                clearRow(macAddr, "MAC Address")
             } else {
                 readyButton.message()
-                ipAddr.label = ipAddr.text + " (" + device + ")"
+                ipAddr.label = readyButton.ipAddr + " (" + device + ")"
             }
         }
     }
 
     function startFlash() {
-        if (readyButton.complete || !(readyButton.ip && readyButton.mac && readyButton.bin))
+        if (f.flashing || readyButton.complete || !ready)
             return
+        // An address typed but not yet probed is the one the user means: it
+        // is probed now, and nothing goes to the identified one instead.
+        if (deviceAddress(ipAddr.text) !== readyButton.ipAddr) {
+            ipAddr.close()
+            return
+        }
         // Handed over first; nothing waits for the upload's outcome.
         if (readyButton.updateCode) {
             update.sendMessage({
                 "POST": true,
-                "ip": ipAddr.text,
+                "ip": readyButton.ipAddr,
                 "code": update.updateCode,
                 "pwd": password.usepwd ? password.text : defaultPassword
             })
         }
         f.waserror = false
+        f.flashing = true
         f.flash(readyButton.ipAddr, readyButton.macAddr)
     }
 
     function endFlash() {
+        f.flashing = false
         if (f.waserror) {
             readyButton.close()
             readyButton.error("Error during flash, try again.")
@@ -150,20 +204,13 @@ Rectangle {
         readyButton.noProg = false
 
         readyButton.ip = false
-        paint(ipAddr, grey)
-        ipAddr.label = "IP Address"
-        ipAddr.text = ""
-        ipAddr.close()
+        clearRow(ipAddr, "IP Address")
 
-        paint(password, grey)
-        password.label = "Enter Password"
+        resetRow(password, "Enter Password")
         password.text = ""
 
         readyButton.mac = false
-        macAddr.label = "MAC Address"
-        paint(macAddr, grey)
-        macAddr.text = ""
-        macAddr.close()
+        clearRow(macAddr, "MAC Address")
 
         readyButton.bin = false
         readyButton.file = ""
@@ -207,18 +254,13 @@ Rectangle {
             fileImage.source = acceptedPicture
             readyButton.bin = true
         }
-        if (readyButton.mac && readyButton.ip && readyButton.bin) {
+        if (ready) {
             readyButton.open()
             readyButton.backColor = green
             readyButton.labelBack = "Click here to flash file"
         }
         f.testFile(readyButton.file, readyButton.type)
     }
-
-    color: "#d6d6d6"
-    width: parent ? parent.width : 320
-    height: column.height
-    z: 2
 
     Column {
         id: column
@@ -245,13 +287,14 @@ Rectangle {
             property bool check: false
 
             function validateIP() {
-                var address = /^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$/
                 if (!ipAddr.check && ipAddr.text !== "") {
                     readyButton.ip = false
                     ipAddr.check = true
-                    if (address.test(ipAddr.text)) {
+                    var address = screen.deviceAddress(ipAddr.text)
+                    if (address !== "") {
+                        ipAddr.text = address
                         screen.startProbe(screen.defaultPassword)
-                        arp.getMac(ipAddr.text)
+                        arp.getMac(address)
                     } else {
                         ipAddr.check = false
                         readyButton.ip = false
@@ -259,11 +302,11 @@ Rectangle {
                         screen.paint(ipAddr, screen.red)
                         macAddr.text = ""
                     }
+                    readyButton.message()
                 }
                 if (ipAddr.text === "") {
                     readyButton.ip = false
-                    screen.paint(ipAddr, screen.grey)
-                    ipAddr.label = "IP Address"
+                    screen.resetRow(ipAddr, "IP Address")
                     ipAddr.close()
                 }
             }
@@ -276,8 +319,7 @@ Rectangle {
                     password.usepwd = false
                     password.hide()
                     readyButton.ip = false
-                    screen.paint(ipAddr, screen.grey)
-                    ipAddr.label = "IP Address"
+                    screen.resetRow(ipAddr, "IP Address")
                 }
                 password.close()
                 macAddr.close()
@@ -312,8 +354,7 @@ Rectangle {
                 if (password.text !== "" && password.usepwd) {
                     password.testPassword()
                 } else {
-                    screen.paint(password, screen.grey)
-                    password.label = "Enter Password"
+                    screen.resetRow(password, "Enter Password")
                 }
             }
         }
@@ -331,8 +372,7 @@ Rectangle {
                     readyButton.macAddr = macAddr.text
                 } else if (macAddr.text === "") {
                     readyButton.mac = false
-                    macAddr.label = "MAC Address"
-                    screen.paint(macAddr, screen.grey)
+                    screen.resetRow(macAddr, "MAC Address")
                     macAddr.close()
                 } else if (!arp.gettingMac) {
                     readyButton.mac = false
@@ -371,7 +411,8 @@ Rectangle {
                 onClicked: {
                     ipAddr.close()
                     macAddr.close()
-                    fileDialog.open()
+                    fileDialogLoader.active = true
+                    fileDialogLoader.item.open()
                 }
             }
 
@@ -409,8 +450,14 @@ Rectangle {
             // An update code has been derived; it is never cleared again.
             property bool updateCode: false
 
+            // Shows what the screen holds; while a flash runs the button shows
+            // its progress instead. The fill of an earlier run goes.
             function message() {
-                if (readyButton.mac && readyButton.ip && readyButton.bin) {
+                if (f.flashing)
+                    return
+                readyButton.progress = 0
+                readyButton.noProg = false
+                if (screen.ready) {
                     readyButton.backColor = screen.green
                     readyButton.labelBack = "Click here to flash file"
                     readyButton.open()
@@ -429,6 +476,7 @@ Rectangle {
                 ipAddr.close()
             }
             onButtonClicked: screen.startFlash()
+            onErrorEnded: readyButton.message()
         }
 
         Arp {
@@ -440,6 +488,10 @@ Rectangle {
 
             onGettingMac: {
                 arp.gettingMac = true
+                // What the row holds belongs to the address before; it must
+                // not reach the flasher if this lookup finds nothing.
+                readyButton.mac = false
+                macAddr.text = ""
                 screen.paint(macAddr, screen.yellow)
                 macAddr.close()
                 macAddr.label = "Retrieving MAC Address"
@@ -449,6 +501,7 @@ Rectangle {
                 macAddr.label = "Couldn't obtain MAC Address"
                 screen.paint(macAddr, screen.red)
                 macAddr.text = ""
+                readyButton.message()
             }
             onReceived: macAddr.text = mac ? mac : ""
             onFinished: arp.gettingMac = false
@@ -466,6 +519,8 @@ Rectangle {
 
             // The flasher has reported an error in the current run.
             property bool waserror: false
+            // A run started from the screen is going: one at a time.
+            property bool flashing: false
 
             onProgressChanged: {
                 readyButton.labelFront = f.progress + "%"
@@ -527,15 +582,28 @@ Rectangle {
             }
         }
 
-        FileDialog {
-            id: fileDialog
-            objectName: "fileDialog"
+        // Made on the first click on the image area, then kept, so that it
+        // opens again in the folder the user left it in.
+        Loader {
+            id: fileDialogLoader
+            objectName: "fileDialogLoader"
 
-            title: "Please choose a file"
-            folder: shortcuts.home
-            nameFilters: ["Binary Files (*.bin)"]
-            selectMultiple: false
-            onAccepted: screen.acceptFile(String(fileDialog.fileUrl))
+            active: false
+            source: "FirmwareDialog.qml"
+        }
+
+        Connections {
+            target: fileDialogLoader.item
+            function onAccepted() {
+                screen.acceptFile(String(fileDialogLoader.item.fileUrl))
+            }
+            // Nothing hands the keyboard back when the dialog hides (no
+            // window manager, or none that does): the hidden dialog would
+            // keep it, and a row opened next would take no keys.
+            function onVisibilityChanged() {
+                if (!fileDialogLoader.item.visible && screen.Window.window)
+                    screen.Window.window.requestActivate()
+            }
         }
 
         WorkerScript {

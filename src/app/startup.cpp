@@ -63,7 +63,7 @@ int runApplication(int &argc, char **argv, const QUrl &rootScene)
         return -1;
 
     view.setIcon(QGuiApplication::windowIcon());
-    view.setTitle(QStringLiteral("ZUDiruv ") + QStringLiteral("v1.0"));
+    view.setTitle(QStringLiteral("ZUDiruv v1.0"));
     view.show();
     return app.exec();
 }

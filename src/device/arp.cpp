@@ -2,6 +2,7 @@
 
 #include "platform/toolpath.h"
 #include "platform/toolline.h"
+#include "platform/toolrun.h"
 
 #include <QStringList>
 
@@ -11,12 +12,19 @@ Arp::Arp()
     connect(this, &QProcess::readyReadStandardOutput, this, &Arp::readOutput);
 }
 
-Arp::~Arp() = default;
+Arp::~Arp()
+{
+    // The base's destructor ends a run still going, when this part is gone
+    // already: none of its handlers may answer that end.
+    disconnect(this, nullptr, this, nullptr);
+}
 
 void Arp::getMac(QString ip)
 {
+    // The earlier run ends first, so that its end cannot be taken for the end
+    // of this lookup.
+    endRunningTool(*this, &Arp::readOutput);
     emit gettingMac();
-    kill();
     answered = false;
     setArguments({QStringLiteral("-n"), QStringLiteral("1"), QStringLiteral("-w"),
                   QStringLiteral("3000"), ip});

@@ -20,7 +20,9 @@ public:
 signals:
     void progressChanged();
     void fileInvalid();
-    // Hides QProcess::error(); the scene sees only this argument-free one.
+    // The run failed: an ERROR line, or an end by crash or with a non-zero
+    // exit status (raised just before `finished`). Hides QProcess::error();
+    // the scene sees only this argument-free one.
     void error();
     // Part of the scene-facing interface; nothing emits them.
     void sendProgress(QString val);

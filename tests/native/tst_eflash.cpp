@@ -11,7 +11,6 @@ class TestEFlash : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void passesExactlyTheDocumentedCommandLine_data();
     void passesExactlyTheDocumentedCommandLine();
     void turnsOutputLinesIntoProgressAndErrors_data();
@@ -19,31 +18,22 @@ private slots:
     void progressNotifiesOnlyOnChange();
     void repeatedValueInTheNextRunRaisesNoNotice();
     void readsLinesArrivingInPieces();
+    void failedEndIsAnError_data();
+    void failedEndIsAnError();
+    void newFlashWhileOneRunsReplacesTheEarlierRun();
     void missingToolReportsNothing();
 };
 
 namespace {
 
-void installPrinter(FakeToolDir &dir, const QByteArray &output)
-{
-    QVERIFY(dir.writeFile(QStringLiteral("output.bin"), output));
-    QVERIFY(dir.install(QStringLiteral("eflash.exe"), QStringLiteral("cat output.bin")));
-}
-
 bool runToEnd(eFlash &flash)
 {
-    QSignalSpy finished(&flash, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-    flash.flash(QStringLiteral("127.0.0.1"), QStringLiteral("00:11:22:33:44:55"));
-    return finished.wait(10000);
+    return FakeToolDir::runToEnd(flash, [&] {
+        flash.flash(QStringLiteral("127.0.0.1"), QStringLiteral("00:11:22:33:44:55"));
+    });
 }
 
 } // namespace
-
-void TestEFlash::initTestCase()
-{
-    qRegisterMetaType<QProcess::ExitStatus>();
-    qRegisterMetaType<QProcess::ProcessError>();
-}
 
 void TestEFlash::passesExactlyTheDocumentedCommandLine_data()
 {
@@ -62,9 +52,7 @@ void TestEFlash::passesExactlyTheDocumentedCommandLine()
     FakeToolDir dir;
     QVERIFY(dir.install(QStringLiteral("eflash.exe"), QString()));
     eFlash flash;
-    QSignalSpy finished(&flash, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-    flash.flash(ip, mac);
-    QVERIFY(finished.wait(10000));
+    QVERIFY(FakeToolDir::runToEnd(flash, [&] { flash.flash(ip, mac); }));
     QCOMPARE(dir.lastArguments(QStringLiteral("eflash.exe")),
              (QStringList{QStringLiteral("-i"), ip, QStringLiteral("-m"), mac,
                           QStringLiteral("./flashfile.tmp"), QStringLiteral("--verbose")}));
@@ -113,7 +101,7 @@ void TestEFlash::turnsOutputLinesIntoProgressAndErrors()
     QFETCH(int, errors);
 
     FakeToolDir dir;
-    installPrinter(dir, output);
+    QVERIFY(dir.installPrinter(QStringLiteral("eflash.exe"), output));
     eFlash flash;
     flash.setProgress(5);
     QList<int> seen;
@@ -138,7 +126,7 @@ void TestEFlash::progressNotifiesOnlyOnChange()
     QCOMPARE(changed.count(), 2);
 
     FakeToolDir dir;
-    installPrinter(dir, "Complete: 31%\nComplete: 31%\nComplete: 32%\n");
+    QVERIFY(dir.installPrinter(QStringLiteral("eflash.exe"), "Complete: 31%\nComplete: 31%\nComplete: 32%\n"));
     QVERIFY(runToEnd(flash));
     QCOMPARE(changed.count(), 3);
     QCOMPARE(flash.progress(), 32);
@@ -147,7 +135,7 @@ void TestEFlash::progressNotifiesOnlyOnChange()
 void TestEFlash::repeatedValueInTheNextRunRaisesNoNotice()
 {
     FakeToolDir dir;
-    installPrinter(dir, "Complete: 100%\n");
+    QVERIFY(dir.installPrinter(QStringLiteral("eflash.exe"), "Complete: 100%\n"));
     eFlash flash;
     QSignalSpy changed(&flash, &eFlash::progressChanged);
     QVERIFY(runToEnd(flash));
@@ -170,6 +158,70 @@ void TestEFlash::readsLinesArrivingInPieces()
     QCOMPARE(changed.count(), 1);
     QCOMPARE(flash.progress(), 64);
     QCOMPARE(errors.count(), 1);
+}
+
+void TestEFlash::failedEndIsAnError_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QStringList>("events");
+
+    const QString progress = QStringLiteral("progress");
+    const QString error = QStringLiteral("error");
+    const QString finished = QStringLiteral("finished");
+    QTest::newRow("exit 0") << QStringLiteral("echo '% Complete: 100%'")
+                            << QStringList{progress, finished};
+    QTest::newRow("non-zero exit without an ERROR line")
+        << QStringLiteral("echo '% Complete: 100%'; exit 3") << QStringList{progress, error, finished};
+    QTest::newRow("ERROR line and non-zero exit")
+        << QStringLiteral("echo 'ERROR: timeout'; exit 1") << QStringList{error, error, finished};
+    QTest::newRow("killed half way")
+        << QStringLiteral("echo '% Complete: 50%'; kill -KILL $$") << QStringList{progress, error, finished};
+    QTest::newRow("crash") << QStringLiteral("kill -SEGV $$") << QStringList{error, finished};
+}
+
+void TestEFlash::failedEndIsAnError()
+{
+    QFETCH(QString, body);
+    QFETCH(QStringList, events);
+    FakeToolDir dir;
+    QVERIFY(dir.install(QStringLiteral("eflash.exe"), body));
+    eFlash flash;
+    QStringList seen;
+    connect(&flash, &eFlash::progressChanged, this, [&] { seen << QStringLiteral("progress"); });
+    connect(&flash, qOverload<>(&eFlash::error), this, [&] { seen << QStringLiteral("error"); });
+    connect(&flash, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [&] { seen << QStringLiteral("finished"); });
+    QVERIFY(runToEnd(flash));
+    QCOMPARE(seen, events);
+}
+
+void TestEFlash::newFlashWhileOneRunsReplacesTheEarlierRun()
+{
+    // The run for 127.0.0.1 lingers; any other finishes at once.
+    FakeToolDir dir;
+    QVERIFY(dir.install(QStringLiteral("eflash.exe"),
+                        QStringLiteral("[ \"$2\" = 127.0.0.1 ] && { echo '% Complete: 10%'; exec sleep 20; }\n"
+                                       "echo '% Complete: 100%'")));
+    eFlash flash;
+    QSignalSpy errors(&flash, qOverload<>(&eFlash::error));
+    QSignalSpy finished(&flash, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+    flash.flash(QStringLiteral("127.0.0.1"), QStringLiteral("00:11:22:33:44:55"));
+    QTRY_COMPARE_WITH_TIMEOUT(flash.progress(), 10, 5000);
+
+    flash.flash(QStringLiteral("127.0.0.4"), QStringLiteral("66:77:88:99:aa:bb"));
+    // The earlier run has ended, as a failed one, before the call returns.
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(1).value<QProcess::ExitStatus>(), QProcess::CrashExit);
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.at(1).at(0).toInt(), 0);
+    QCOMPARE(flash.progress(), 100);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(dir.runCount(QStringLiteral("eflash.exe")), 2);
+    QCOMPARE(dir.lastArguments(QStringLiteral("eflash.exe")),
+             (QStringList{QStringLiteral("-i"), QStringLiteral("127.0.0.4"), QStringLiteral("-m"),
+                          QStringLiteral("66:77:88:99:aa:bb"), QStringLiteral("./flashfile.tmp"),
+                          QStringLiteral("--verbose")}));
 }
 
 void TestEFlash::missingToolReportsNothing()

@@ -1,12 +1,16 @@
 #include "faketooldir.h"
 
 #include <QFile>
+#include <QSignalSpy>
 
 FakeToolDir::FakeToolDir(QObject *parent)
     : QObject(parent)
     , m_previousDir(QDir::currentPath())
 {
     QDir::setCurrent(m_dir.path());
+    // Spies on the tools' process signals need their argument types known.
+    qRegisterMetaType<QProcess::ExitStatus>();
+    qRegisterMetaType<QProcess::ProcessError>();
 }
 
 FakeToolDir::~FakeToolDir()
@@ -36,6 +40,19 @@ bool FakeToolDir::install(const QString &fileName, const QString &shellBody)
     return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                | QFileDevice::ExeOwner | QFileDevice::ReadGroup
                                | QFileDevice::ExeGroup);
+}
+
+bool FakeToolDir::installPrinter(const QString &fileName, const QByteArray &output)
+{
+    const QString outputFile = fileName + QStringLiteral(".output");
+    return writeFile(outputFile, output) && install(fileName, QStringLiteral("cat '%1'").arg(outputFile));
+}
+
+bool FakeToolDir::runToEnd(QProcess &tool, const std::function<void()> &start)
+{
+    QSignalSpy finished(&tool, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+    start();
+    return finished.wait(10000);
 }
 
 QStringList FakeToolDir::lastArguments(const QString &fileName) const

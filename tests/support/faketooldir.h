@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <functional>
 
 // A scratch working directory holding small shell scripts that stand in for
 // the external tools. Each script records its arguments before running the
@@ -20,6 +23,8 @@ public:
     Q_INVOKABLE QString path() const;
     // Writes `fileName` as an executable script that runs `shellBody`.
     Q_INVOKABLE bool install(const QString &fileName, const QString &shellBody);
+    // Installs `fileName` as a tool that prints `output` byte for byte.
+    Q_INVOKABLE bool installPrinter(const QString &fileName, const QByteArray &output);
     // The arguments of the latest run of `fileName`, exactly as received.
     Q_INVOKABLE QStringList lastArguments(const QString &fileName) const;
     // How many times `fileName` has been started.
@@ -28,6 +33,10 @@ public:
     Q_INVOKABLE bool remove(const QString &fileName);
     Q_INVOKABLE QByteArray readFile(const QString &fileName) const;
     Q_INVOKABLE bool writeFile(const QString &fileName, const QByteArray &content);
+
+    // Calls `start` and runs the event loop until `tool` ends, for ten seconds
+    // at most; false if it did not end.
+    static bool runToEnd(QProcess &tool, const std::function<void()> &start);
 
 private:
     QTemporaryDir m_dir;

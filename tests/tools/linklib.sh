@@ -21,6 +21,15 @@ unused_ip=198.18.0.99
 host_mac=02:5a:00:00:00:01
 device_mac=02:5a:00:00:00:02
 
+# Runs a program as nobody with only the right to bind ports below 1024, as
+# the installed package gives eflash.exe: no right to change the ARP table.
+as_unprivileged=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all,+net_bind_service
+    --ambient-caps=+net_bind_service)
+# What flash_over_link starts eflash.exe with; empty for root.
+eflash_runner=()
+# What flash_over_link runs between starting the device and the flasher.
+before_flasher=:
+
 work=$(mktemp -d)
 # Readable for the runs that drop privileges.
 chmod 755 "$work"
@@ -80,6 +89,44 @@ make_link() {
     in_device ip link set "$device_if" up
 }
 
+# Device N of a fleet: its address and MAC address.
+device_address() { echo "198.18.0.$((10 + $1))"; }
+device_mac() { printf '02:5a:00:00:20:%02x' "$1"; }
+
+# make_fleet COUNT: devices 1..COUNT in the device namespace, each on an
+# interface of its own with its own MAC and address, bridged to the
+# flasher's namespace as on a building's LAN.
+make_fleet() {
+    [ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+    ip netns add "$host_ns" 2>/dev/null || skip "cannot create network namespaces here"
+    ip netns add "$device_ns" || skip "cannot create network namespaces here"
+    in_host ip link add br0 type bridge || skip "cannot create a bridge here"
+    in_host ip addr add "$host_ip/24" dev br0
+    in_host ip link set lo up
+    in_host ip link set br0 up
+    in_device ip link set lo up
+    # Each address is answered for on its own interface only.
+    in_device sysctl -q -w net.ipv4.conf.all.arp_ignore=1 net.ipv4.conf.all.arp_announce=2 \
+        net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0
+    local i
+    for i in $(seq 1 "$1"); do
+        ip link add "${host_if}$i" netns "$host_ns" type veth \
+            peer name "${device_if}$i" netns "$device_ns" address "$(device_mac "$i")" \
+            || skip "cannot create a veth pair here"
+        in_host ip link set "${host_if}$i" master br0 up
+        in_device ip addr add "$(device_address "$i")/24" dev "${device_if}$i"
+        in_device ip link set "${device_if}$i" up
+    done
+}
+
+device_arp_ignore() { in_device sysctl -n "net.ipv4.conf.$device_if.arp_ignore"; }
+# For bootloader-sim --arp-once-addressed: the first magic packet must not
+# find the device still answering ARP.
+until_device_arp_silent() {
+    local tries=0
+    until [ "$(device_arp_ignore)" = 8 ] || [ $tries -ge 50 ]; do sleep 0.1; tries=$((tries + 1)); done
+}
+
 # The value of KEY in a bootloader-sim summary file.
 summary() { sed -n "s/^$2=//p" "$1"; }
 
@@ -116,7 +163,8 @@ flash_over_link() {
         > "$work/sim.out" 2> "$work/sim.err" &
     local sim_pid=$!
     background_pids+=("$sim_pid")
-    (cd "$(dirname "$image")" && in_host timeout 120 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
+    "$before_flasher"
+    (cd "$(dirname "$image")" && in_host timeout 120 "${eflash_runner[@]}" "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
         "./$(basename "$image")" --verbose "${eflash_options[@]}") > "$work/eflash.out" 2>&1
     echo $? > "$work/eflash.rc"
     wait "$sim_pid"

@@ -37,14 +37,27 @@ in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
     "$bin/arpping.exe" -n 1 -w 3000 "$device_ip" > "$work/arp.out" 2> "$work/arp.err"
 echo $? > "$work/arp.rc"
 check "unprivileged: still answered through the neighbour table" answered_with "$device_mac"
-check "unprivileged: stderr says raw ARP is not permitted" grep -q "needs root or CAP_NET_RAW" "$work/arp.err"
+check "unprivileged: stderr says what raw ARP needs" \
+    grep -q "cannot open a raw ARP socket: needs root or the cap_net_raw capability" "$work/arp.err"
 
-bad_command_line() { [ "$(rc)" = 2 ] && grep -q "^usage:" "$work/arp.err" && [ ! -s "$work/arp.out" ]; }
+# The program reads only standard output: a refused command line still
+# ends with one "No response" line there.
+bad_command_line() {
+    [ "$(rc)" = 2 ] && grep -q "^usage:" "$work/arp.err" && [ "$(wc -l < "$work/arp.out")" -eq 1 ] \
+        && grep -q "^No response" "$work/arp.out"
+}
 arp -n 1 "$device_ip"
 check "missing -w is refused with a usage line" bad_command_line
 arp -n 0 -w 100 "$device_ip"
 check "a count of 0 is refused" bad_command_line
 arp -n 1 -w 100 198.18.0
 check "an incomplete address is refused" bad_command_line
+for address in 0.0.0.0 255.255.255.255 224.0.0.1 239.255.255.250 localhost 198.18.0.02 "198.18.0.2
+Reply from 02:5a:00:00:00:02 for x"; do
+    arp -n 1 -w 100 "$address"
+    check "\"${address//$'\n'/\\n}\" names no device: No response, usage, exit 2" bad_command_line
+done
+arp -n 1 -w 300 198.18.0.255
+check "the link's broadcast address gives No response" no_response 1
 
 finish

@@ -72,7 +72,26 @@ faults() {
     make_image "$image" 4000
     flash_over_link "$image" --boot-delay-ms 700
     check "a device that does not answer ARP is flashed all the same" flashed "$image"
+    check "with the right to add the ARP entry the BOOTP reply is unicast" \
+        grep -q "BOOTP reply sent to $device_ip:" "$work/eflash.out"
     in_device sysctl -q -w "net.ipv4.conf.$device_if.arp_ignore=0"
+
+    # The installed flasher may bind port 67 but not change the ARP table; a
+    # boot loader answers ARP only once BOOTP gave it its address, and has
+    # forgotten every neighbour when it starts.
+    in_host ip neigh flush dev "$host_if"
+    in_device ip neigh flush dev "$device_if"
+    eflash_runner=("${as_unprivileged[@]}")
+    before_flasher=until_device_arp_silent
+    flash_over_link "$image" --arp-once-addressed
+    eflash_runner=()
+    before_flasher=:
+    check "without the right to add ARP entries a device that has no address yet is flashed" flashed "$image"
+    check "the BOOTP reply went out as broadcast, saying why" eval \
+        'grep -q "cannot add the device to the ARP table (needs root or the cap_net_admin capability); sending the BOOTP reply as broadcast" "$work/eflash.out" \
+            && grep -q "BOOTP reply sent to 255.255.255.255:" "$work/eflash.out"'
+    check "the boot loader answers ARP again once it has its address" \
+        test "$(device_arp_ignore)" = 0
 }
 
 failures_() {
@@ -108,6 +127,49 @@ failures_() {
     echo $? > "$work/eflash.rc"
     check "an image beyond 65535 blocks is refused" failed_with "TFTP can carry at most 33553919"
 
+    # Images that cannot be flashed are refused before a byte is read: with
+    # too little memory for it, a 2 GiB image must not end in a crash; a
+    # FIFO must not hold the run waiting for a writer.
+    refused_image() { # NAME, then what the ERROR line says
+        (cd "$work" && ulimit -v 400000 && timeout 20 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" "./$1") \
+            > "$work/eflash.out" 2>&1
+        echo $? > "$work/eflash.rc"
+        failed_with "cannot read the image ./$1: $2"
+    }
+    truncate -s 2G "$work/2gib.bin"
+    check "a 2 GiB image: ERROR line, exit 1" refused_image 2gib.bin "it has 2147483648 bytes"
+    mkdir "$work/folder.bin"
+    check "a directory as image: ERROR line, exit 1" refused_image folder.bin "it is a directory"
+    mkfifo "$work/fifo.bin"
+    check "a FIFO as image: ERROR line, exit 1" refused_image fifo.bin "it is not a regular file"
+    ln -s "$work/gone.bin" "$work/vanished.bin"
+    check "an image that vanished: ERROR line, exit 1" refused_image vanished.bin "No such file or directory"
+
+    for address in 0.0.0.0 255.255.255.255 224.0.0.9; do
+        (cd "$work" && "$bin/eflash.exe" -i "$address" -m "$device_mac" ./failing.bin) > "$work/eflash.out" 2>/dev/null
+        echo $? > "$work/eflash.rc"
+        check "$address names no device: refused, exit 2" \
+            eval '[ "$(eflash_rc)" = 2 ] && grep -q "^ERROR: bad command line: .*not a device address" "$work/eflash.out"'
+    done
+
+    # A second flasher while one runs must not share its ports. exec, so
+    # that $! is the timeout that passes our kill on to the flasher.
+    (cd "$work" && exec ip netns exec "$host_ns" timeout 20 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
+        ./failing.bin --bootloader-wait-ms 8000 --verbose > "$work/first.out" 2>&1) &
+    local first=$!
+    background_pids+=("$first")
+    local tries=0
+    while ! grep -q "Sending magic packets" "$work/first.out" 2>/dev/null && [ $tries -lt 100 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    (cd "$work" && in_host timeout 20 "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./failing.bin) > "$work/eflash.out"
+    echo $? > "$work/eflash.rc"
+    check "a second flasher: ERROR line, UDP port 67 is already in use" failed_with "UDP port 67 is already in use"
+    check "the first flasher is still waiting for its device" eval 'kill -0 '"$first"' && ! grep -q ERROR "$work/first.out"'
+    kill "$first" 2>/dev/null
+    wait "$first" 2>/dev/null
+
     (cd "$work" && in_host "$bin/eflash.exe" -i "$device_ip" -m 02:5a:00:00:00 ./failing.bin) > "$work/eflash.out" 2> "$work/eflash.err"
     echo $? > "$work/eflash.rc"
     check "a bad MAC address: usage on stderr, ERROR on stdout, exit 2" \
@@ -128,7 +190,8 @@ failures_() {
     (cd "$work" && in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
         "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" ./failing.bin) > "$work/eflash.out"
     echo $? > "$work/eflash.rc"
-    check "without privileges: ERROR line saying the port is not permitted" failed_with "not permitted to use UDP port 67"
+    check "without privileges: ERROR line saying what binding port 67 needs" \
+        failed_with "cannot bind UDP port 67: needs root or the cap_net_bind_service capability"
 }
 
 case "${1:-}" in

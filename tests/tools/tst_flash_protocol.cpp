@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -108,6 +109,17 @@ private slots:
     void init();
     void cleanup();
 
+    // What the flasher refuses: answering error packets, letting a flood or
+    // a repeating device stop its clocks, claiming 100 % early, printing a
+    // device's text as it came.
+    void errorPacketsAreNeverAnswered();
+    void repeatedReadRequestsSpendTheRetries_data();
+    void repeatedReadRequestsSpendTheRetries();
+    void floodDoesNotStopTheRetryClock();
+    void fullLastBlockIsNotYetComplete();
+    void deviceTextCannotForgeLines();
+    void severalDevicesEachGetOnlyTheirOwn();
+
     void magicPacketsCarryTheMacAndRepeat();
     void bootpAnswersOnlyTheBootLoader();
     void tftpRefusesWhatIsNotAnOctetReadFromTheDevice();
@@ -118,7 +130,9 @@ private slots:
     void bootLoaderClassStopsOnRequest();
 
 private:
-    void startFlasher(int bootLoaderWaitMs = 20000);
+    void startFlasher(int bootLoaderWaitMs = 20000, const QString &image = QStringLiteral("./image.bin"),
+                      const QStringList &moreDevices = {});
+    bool waitForFlasherEnd(int timeoutMs);
     QByteArray flasherOutput();
 
     QTemporaryDir *m_dir = nullptr;
@@ -157,15 +171,16 @@ QByteArray tst_FlashProtocol::flasherOutput()
     return m_output;
 }
 
-void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs)
+void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs, const QString &image, const QStringList &moreDevices)
 {
     m_flasher = new QProcess;
     m_flasher->setWorkingDirectory(m_dir->path());
     m_flasher->setProcessChannelMode(QProcess::MergedChannels);
     m_flasher->start(qEnvironmentVariable("ZUDIRUV_BIN_DIR") + QStringLiteral("/eflash.exe"),
-                     {QStringLiteral("-i"), deviceIp, QStringLiteral("-m"), deviceMacText,
-                      QStringLiteral("./image.bin"), QStringLiteral("--verbose"),
-                      QStringLiteral("--bootloader-wait-ms"), QString::number(bootLoaderWaitMs)});
+                     QStringList{QStringLiteral("-i"), deviceIp, QStringLiteral("-m"), deviceMacText,
+                      image, QStringLiteral("--verbose"),
+                      QStringLiteral("--bootloader-wait-ms"), QString::number(bootLoaderWaitMs)}
+                         + moreDevices);
     QVERIFY(m_flasher->waitForStarted(5000));
     // Its ports are open once it starts sending magic packets.
     QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("Sending magic packets")
@@ -173,6 +188,277 @@ void tst_FlashProtocol::startFlasher(int bootLoaderWaitMs)
                              10000);
     QVERIFY2(flasherOutput().contains("Sending magic packets"), flasherOutput().constData());
 }
+
+bool tst_FlashProtocol::waitForFlasherEnd(int timeoutMs)
+{
+    return m_flasher->state() == QProcess::NotRunning || m_flasher->waitForFinished(timeoutMs);
+}
+
+// ---- What the flasher refuses ------------------------------------------
+
+namespace {
+
+// A UDP datagram with any source, through a raw socket: how a forged packet
+// "from" the flasher's own port is made.
+bool sendForged(const char *fromIp, quint16 fromPort, const char *toIp, quint16 toPort, const QByteArray &payload)
+{
+    const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    if (fd < 0)
+        return false;
+    uchar header[28] = {};
+    header[0] = 0x45; // IPv4, five-word header; the kernel fills length and checksum
+    header[8] = 64;
+    header[9] = IPPROTO_UDP;
+    inet_pton(AF_INET, fromIp, header + 12);
+    inet_pton(AF_INET, toIp, header + 16);
+    qToBigEndian(fromPort, header + 20);
+    qToBigEndian(toPort, header + 22);
+    qToBigEndian(quint16(8 + payload.size()), header + 24); // checksum 0: none
+    QByteArray packet(reinterpret_cast<const char *>(header), sizeof header);
+    packet += payload;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    inet_pton(AF_INET, toIp, &to.sin_addr);
+    const bool sent = sendto(fd, packet.constData(), size_t(packet.size()), 0, reinterpret_cast<sockaddr *>(&to), sizeof to)
+        == packet.size();
+    close(fd);
+    return sent;
+}
+
+QList<QByteArray> linesOf(const QByteArray &output)
+{
+    return output.split('\n');
+}
+
+}
+
+void tst_FlashProtocol::errorPacketsAreNeverAnswered()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    QUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+    const QByteArray error = tftp(5, number(0) + "boom" + '\0');
+
+    device.writeDatagram(error, QHostAddress(serverIp), 69);
+    QVERIFY2(receive(device, 500).isEmpty(), "an error to the server port was answered");
+
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    stranger.writeDatagram(error, QHostAddress(serverIp), transferPort);
+    QVERIFY2(receive(stranger, 500).isEmpty(), "an error from a stranger to the transfer port was answered");
+
+    // Errors that seem to come from the flasher's own ports: answering them
+    // would have it talk to itself for ever and hear nothing else.
+    QVERIFY(sendForged("127.0.0.1", 69, "127.0.0.1", 69, error));
+    QVERIFY(sendForged("127.0.0.1", transferPort, "127.0.0.1", transferPort, error));
+    for (quint16 block = 1; block <= 3; ++block) {
+        device.writeDatagram(tftp(4, number(block)), QHostAddress(serverIp), transferPort);
+        if (block < 3) {
+            QByteArray next;
+            do
+                next = receive(device, 5000);
+            while (!next.isEmpty() && numberOf(next) == block);
+            QCOMPARE(numberOf(next), quint16(block + 1));
+        }
+    }
+    QVERIFY2(waitForFlasherEnd(10000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries_data()
+{
+    QTest::addColumn<bool>("freshPorts");
+    QTest::newRow("from the same port") << false;
+    QTest::newRow("each from a fresh port") << true;
+}
+
+void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries()
+{
+    QFETCH(bool, freshPorts);
+    startFlasher();
+    // Faster than the 1 s retransmission, so only the repeats can end it.
+    QUdpSocket *device = nullptr;
+    for (int repeat = 0; repeat < 20 && m_flasher->state() == QProcess::Running; ++repeat) {
+        if (!device || freshPorts) {
+            delete device;
+            device = new QUdpSocket;
+            QVERIFY(device->bind(QHostAddress(deviceIp), 0));
+        }
+        device->writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+        m_flasher->waitForFinished(200);
+    }
+    delete device;
+    QVERIFY2(waitForFlasherEnd(2000), "a device that only repeats its read request keeps the flasher waiting");
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("ERROR: the device kept repeating its read request"), flasherOutput().constData());
+}
+
+void tst_FlashProtocol::floodDoesNotStopTheRetryClock()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+
+    // Never acknowledged: five retransmissions a second apart, then the end,
+    // however many packets from a stranger keep the flasher busy meanwhile
+    // (each one answered with an error, so it works harder than we do).
+    const int flooder = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    QVERIFY(flooder >= 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(transferPort);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    const QByteArray junk = tftp(9, "junk");
+    std::vector<mmsghdr> messages(256);
+    iovec payload{const_cast<char *>(junk.constData()), size_t(junk.size())};
+    for (mmsghdr &message : messages) {
+        message = {};
+        message.msg_hdr.msg_name = &to;
+        message.msg_hdr.msg_namelen = sizeof to;
+        message.msg_hdr.msg_iov = &payload;
+        message.msg_hdr.msg_iovlen = 1;
+    }
+    QElapsedTimer flood;
+    flood.start();
+    bool ended = false;
+    for (int round = 0; !ended && flood.elapsed() < 20000; ++round) {
+        sendmmsg(flooder, messages.data(), unsigned(messages.size()), 0);
+        if (round % 50 == 0)
+            ended = m_flasher->waitForFinished(0) || m_flasher->state() == QProcess::NotRunning;
+    }
+    close(flooder);
+    QVERIFY2(ended, qPrintable(QStringLiteral("still running after %1 ms of flood").arg(flood.elapsed())));
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("ERROR: the device stopped answering"), flasherOutput().constData());
+}
+
+void tst_FlashProtocol::fullLastBlockIsNotYetComplete()
+{
+    QFile exact(m_dir->filePath(QStringLiteral("exact.bin")));
+    QVERIFY(exact.open(QIODevice::WriteOnly));
+    exact.write(m_image.left(1024));
+    exact.close();
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    startFlasher(20000, QStringLiteral("./exact.bin"));
+
+    device.writeDatagram(readRequest("octet"), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    device.writeDatagram(tftp(4, number(1)), QHostAddress(serverIp), transferPort);
+    QCOMPARE(numberOf(receive(device, 5000)), quint16(2));
+    device.writeDatagram(tftp(4, number(2)), QHostAddress(serverIp), transferPort);
+    // All 1024 bytes are acknowledged, the empty third block is not yet.
+    const QByteArray last = receive(device, 5000);
+    QCOMPARE(numberOf(last), quint16(3));
+    QCOMPARE(last.size(), 4);
+    QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("% Complete: 99%") || flasherOutput().contains("% Complete: 100%"),
+                             5000);
+    QVERIFY2(!flasherOutput().contains("Complete: 100%"), flasherOutput().constData());
+
+    device.writeDatagram(tftp(4, number(3)), QHostAddress(serverIp), transferPort);
+    QVERIFY(waitForFlasherEnd(5000));
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::deviceTextCannotForgeLines()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(deviceIp), 0));
+    startFlasher();
+    const QByteArray forged = "\r\n% Complete: 100%\nERROR: forged\x1b[2K Complete: 77%";
+    device.writeDatagram(tftp(1, "image" + forged + '\0' + "octet" + '\0'), QHostAddress(serverIp), 69);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(receive(device, 5000, nullptr, &transferPort)), quint16(1));
+    device.writeDatagram(tftp(5, number(0) + "disk full" + forged + '\0'), QHostAddress(serverIp), transferPort);
+    QVERIFY(waitForFlasherEnd(5000));
+    QCOMPARE(m_flasher->exitCode(), 1);
+
+    // Read as the program reads: the only progress line is the real 0 %, the
+    // only error line is the flasher's own, and the device's text is there,
+    // escaped.
+    const QByteArray output = flasherOutput();
+    int errorLines = 0;
+    for (const QByteArray &line : linesOf(output)) {
+        if (line.contains("Complete:"))
+            QCOMPARE(line, QByteArray("% Complete: 0%"));
+        if (line.contains("ERROR")) {
+            ++errorLines;
+            QVERIFY2(line.startsWith("ERROR: the device sent TFTP error 0 (disk full\\x0d\\x0a"), line.constData());
+        }
+        QVERIFY2(!line.contains('\x1b') && !line.contains('\r'), line.constData());
+    }
+    QCOMPARE(errorLines, 1);
+    QVERIFY2(output.contains("TFTP read request for \"image\\x0d\\x0a% Complete\\x3a 100%\\x0a\\x45RROR: forged"),
+             output.constData());
+}
+
+void tst_FlashProtocol::severalDevicesEachGetOnlyTheirOwn()
+{
+    const QString secondIp = QStringLiteral("127.0.0.4");
+    const QByteArray secondMac = QByteArray::fromHex("025a00000304");
+    QUdpSocket first, second, stranger;
+    QVERIFY(first.bind(QHostAddress(deviceIp), 68));
+    QVERIFY(second.bind(QHostAddress(secondIp), 68));
+    QVERIFY(stranger.bind(QHostAddress(strangerIp), 68));
+    startFlasher(20000, QStringLiteral("./image.bin"),
+                 {QStringLiteral("-i"), secondIp, QStringLiteral("-m"), QStringLiteral("02-5a-00-00-03-04"),
+                  QStringLiteral("./image.bin")});
+    const QHostAddress server(serverIp);
+
+    // A MAC address that is not listed gets no answer; each listed one its
+    // own address.
+    stranger.writeDatagram(bootRequest(7, 1, 1, 6, QByteArray::fromHex("025a000003ff"), "stellaris"), server, 67);
+    second.writeDatagram(bootRequest(8, 1, 1, 6, secondMac, "stellaris"), server, 67);
+    const QByteArray reply = receive(second, 5000);
+    QCOMPARE(reply.size(), 300);
+    QCOMPARE(QHostAddress(qFromBigEndian<quint32>(reply.constData() + 16)), QHostAddress(secondIp));
+    QVERIFY(receive(stranger, 300).isEmpty());
+    QVERIFY(receive(first, 100).isEmpty());
+
+    // A read request from an address not listed is refused.
+    stranger.writeDatagram(readRequest("octet"), server, 69);
+    const QByteArray refusal = receive(stranger, 5000);
+    QCOMPARE(opcodeOf(refusal), quint16(5));
+    QCOMPARE(numberOf(refusal), quint16(2));
+
+    // Each device has a transfer of its own; one ends, the other goes on.
+    quint16 firstPort = 0, secondPort = 0;
+    first.writeDatagram(readRequest("octet"), server, 69);
+    second.writeDatagram(readRequest("octet"), server, 69);
+    QCOMPARE(numberOf(receive(first, 5000, nullptr, &firstPort)), quint16(1));
+    QCOMPARE(numberOf(receive(second, 5000, nullptr, &secondPort)), quint16(1));
+    QVERIFY(firstPort != secondPort);
+    second.writeDatagram(tftp(5, number(3) + "Disk full" + '\0'), server, secondPort);
+    QTRY_VERIFY_WITH_TIMEOUT(flasherOutput().contains("127.0.0.4: ERROR: the device sent TFTP error 3 (Disk full)"),
+                             5000);
+    QByteArray received;
+    for (quint16 block = 1; block <= 3; ++block) {
+        QByteArray data;
+        do
+            data = receive(first, 5000);
+        while (!data.isEmpty() && numberOf(data) < block);
+        QCOMPARE(numberOf(data), block);
+        received += data.mid(4);
+        first.writeDatagram(tftp(4, number(block)), server, firstPort);
+    }
+    QCOMPARE(received, m_image);
+    QVERIFY(waitForFlasherEnd(5000));
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("127.0.0.2: % Complete: 100%"), flasherOutput().constData());
+    for (const QByteArray &line : linesOf(flasherOutput()))
+        QVERIFY2(line.isEmpty() || line.startsWith("127.0.0.2: ") || line.startsWith("127.0.0.4: "), line.constData());
+}
+
+// ---- The servers packet by packet ---------------------------------------
 
 void tst_FlashProtocol::magicPacketsCarryTheMacAndRepeat()
 {
@@ -380,6 +666,57 @@ void tst_FlashProtocol::bootLoaderClassStopsOnRequest()
     QVERIFY(!simulator.isRunning());
 }
 
+// ---------------------------------------------------------------------------
+// The boot loader class against a TFTP server made by hand here, for what a
+// flasher must never get away with.
+
+class tst_BootLoaderPackets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusesBlocksLargerThan512Bytes_data();
+    void refusesBlocksLargerThan512Bytes();
+};
+
+void tst_BootLoaderPackets::refusesBlocksLargerThan512Bytes_data()
+{
+    QTest::addColumn<int>("firstBlockBytes");
+    QTest::newRow("one byte over") << 513;
+    QTest::newRow("an Ethernet frame's worth") << 1468;
+}
+
+void tst_BootLoaderPackets::refusesBlocksLargerThan512Bytes()
+{
+    QFETCH(int, firstBlockBytes);
+    QUdpSocket server;
+    QVERIFY(server.bind(QHostAddress(serverIp), 69));
+    QUdpSocket transfer;
+    QVERIFY(transfer.bind(QHostAddress(serverIp), 0));
+
+    BootLoaderSim::Settings settings;
+    inet_pton(AF_INET, "127.0.0.2", &settings.address);
+    settings.tftpOnly = true;
+    inet_pton(AF_INET, "127.0.0.1", &settings.tftpServer);
+    settings.tftpFile = "image.bin";
+    BootLoaderSim simulator(settings);
+    simulator.start();
+
+    QHostAddress device;
+    quint16 devicePort = 0;
+    QCOMPARE(opcodeOf(receive(server, 5000, &device, &devicePort)), quint16(1));
+    transfer.writeDatagram(tftp(3, number(1) + QByteArray(firstBlockBytes, 'x')), device, devicePort);
+
+    const QByteArray answer = receive(transfer, 5000);
+    QCOMPARE(opcodeOf(answer), quint16(5));
+    QCOMPARE(numberOf(answer), quint16(4));
+    QTRY_VERIFY_WITH_TIMEOUT(!simulator.isRunning(), 5000);
+    const BootLoaderSim::Result result = simulator.result();
+    QCOMPARE(result.outcome, BootLoaderSim::Result::Outcome::Failed);
+    QVERIFY2(result.reason.find("more than 512") != std::string::npos, result.reason.c_str());
+    QVERIFY(result.image.empty());
+}
+
 int main(int argc, char **argv)
 {
     // Before any thread exists: a network namespace of our own, with lo up.
@@ -388,8 +725,9 @@ int main(int argc, char **argv)
         return 77;
     }
     QCoreApplication app(argc, argv);
-    tst_FlashProtocol test;
-    return QTest::qExec(&test, argc, argv);
+    tst_FlashProtocol flasher;
+    tst_BootLoaderPackets bootLoader;
+    return QTest::qExec(&flasher, argc, argv) | QTest::qExec(&bootLoader, argc, argv);
 }
 
 #include "tst_flash_protocol.moc"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "macaddress.h"
+
 #include <netinet/in.h>
 
 #include <array>
@@ -21,9 +23,9 @@
 // On a loopback address, where nothing can be broadcast, the BOOTP request
 // goes to 127.0.0.1 and the reply is taken as a unicast.
 //
-// Every wait is bounded, and stop() ends a session early from any thread.
-// The packet handling is written here on its own, not shared with eflash, so
-// that a misreading of the protocol on one side shows up in the tests.
+// Each port is bound to the device's own address, so several simulated
+// devices can run side by side on one host. Every wait is bounded, and
+// stop() ends a session early from any thread.
 class BootLoaderSim
 {
 public:
@@ -31,7 +33,7 @@ public:
 
     struct Settings
     {
-        std::array<std::uint8_t, 6> mac{};
+        MacAddress mac{};
         // The device's own address; it must be one of this host's.
         in_addr address{};
         // Found from `address` when empty.
@@ -40,6 +42,10 @@ public:
         in_addr bootServer{};
         std::string serverName = "stellaris";
         bool broadcastFlag = false;
+        // Answers no ARP until BOOTP gave it its address, as a boot loader
+        // that has none yet; changes the interface's arp_ignore for that
+        // time, so it needs root.
+        bool arpOnceAddressed = false;
 
         Milliseconds magicWait{60000};
         Milliseconds bootRetryInterval{1000};
@@ -50,6 +56,9 @@ public:
         // last block, in case our ACK was lost.
         Milliseconds dally{1200};
         std::size_t maximumImageSize = 64 * 1024 * 1024;
+        // Writing each block to flash before acknowledging it: the pace of a
+        // real device.
+        Milliseconds blockWrite{0};
 
         // Misbehaviour on request; 0 leaves it off.
         int ignoreMagicPackets = 0;
@@ -103,9 +112,10 @@ public:
 
     // One session in the calling thread.
     Result run();
-    // One session in a thread of its own; `onFinished` is called from that
-    // thread when the session ends.
-    void start(std::function<void(const Result &)> onFinished = {});
+    // One session in a thread of its own; from that thread, `onEntered` is
+    // called when the magic packet has started the boot loader and
+    // `onFinished` when the session ends.
+    void start(std::function<void(const Result &)> onFinished = {}, std::function<void()> onEntered = {});
     void stop();
     void wait();
     bool isRunning() const { return m_running; }
@@ -115,9 +125,7 @@ public:
     static const char *outcomeName(Result::Outcome outcome);
 
 private:
-    class Session;
-
-    Result runSession();
+    Result runSession(const std::function<void()> &onEntered);
 
     Settings m_settings;
     std::thread m_thread;

@@ -1,12 +1,14 @@
 // eflash.exe: updates a device's firmware through its Ethernet boot loader.
 //
-//   eflash.exe -i IP -m MAC IMAGE [--verbose] [--bootloader-wait-ms MS]
+//   eflash.exe -i IP -m MAC IMAGE [-i IP -m MAC IMAGE ...] [--verbose]
+//              [--bootloader-wait-ms MS]
 //
 // MAC takes ":" or "-" between its groups. Magic packets (UDP port 9) ask the
 // running firmware to start its boot loader; the boot loader's BOOTP request
 // (port 67) gets IP and the image name; its TFTP read request (port 69) gets
 // IMAGE. Everything goes through the interface the routing table uses to
-// reach IP. Needs root or CAP_NET_BIND_SERVICE for ports 67 and 69.
+// reach IP. Needs root or the cap_net_bind_service capability for ports 67
+// and 69, and refuses to share them with another program.
 //
 // Output, one line at a time on standard output: "% Complete: N%" as the
 // image goes out (N rising to 100), "ERROR: reason" on failure, and with
@@ -16,129 +18,70 @@
 // request and as long again from there to its TFTP read request, each block
 // retransmitted after 1 s up to 5 times, 15 minutes for the whole update.
 //
-// Exit code: 0 updated, 1 failed, 2 bad command line.
+// Several devices on one link are flashed at once with -i, -m and IMAGE
+// given once per device, paired in order; then every output line starts
+// with the device's address ("198.18.0.2: % Complete: 40%").
+//
+// Exit code: 0 updated (every device), 1 failed (any device), 2 bad command
+// line.
 
-#include "ethernetflasher.h"
+#include "flashfromfile.h"
 #include "flashreport.h"
+#include "optiontable.h"
 
-#include <arpa/inet.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
-namespace {
-
-void printUsage(std::FILE *stream)
-{
-    std::fprintf(stream,
-                 "usage: eflash.exe -i IP -m MAC IMAGE [--verbose] [--bootloader-wait-ms MS]\n"
-                 "  Flashes IMAGE through the Ethernet boot loader of the device at IP with MAC.\n"
-                 "  --bootloader-wait-ms  how long to wait for the boot loader to answer the\n"
-                 "                        magic packets, and again for its TFTP request\n"
-                 "                        (default 30000, 100..600000)\n"
-                 "  Blocks are resent after 1 s, at most 5 times; 15 minutes in all.\n");
-}
-
-struct Arguments
-{
-    FlashSettings settings;
-    std::string imagePath;
-    bool verbose = false;
-};
-
-bool parseArguments(int argc, char **argv, Arguments *arguments, std::string *problem)
-{
-    bool haveIp = false, haveMac = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool takesValue = option == "-i" || option == "-m" || option == "--bootloader-wait-ms";
-        if (takesValue && i + 1 >= argc) {
-            *problem = option + " needs a value";
-            return false;
-        }
-        if (option == "-i") {
-            const char *value = argv[++i];
-            if (inet_pton(AF_INET, value, &arguments->settings.device) != 1) {
-                *problem = std::string("not an IPv4 address: \"") + value + "\"";
-                return false;
-            }
-            haveIp = true;
-        } else if (option == "-m") {
-            const char *value = argv[++i];
-            const auto mac = parseMacAddress(value);
-            if (!mac) {
-                *problem = std::string("not a MAC address: \"") + value + "\"";
-                return false;
-            }
-            arguments->settings.mac = *mac;
-            haveMac = true;
-        } else if (option == "--bootloader-wait-ms") {
-            char *end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 100 || value > 600000) {
-                *problem = "bad value for --bootloader-wait-ms";
-                return false;
-            }
-            arguments->settings.bootLoaderWait = std::chrono::milliseconds(value);
-        } else if (option == "--verbose") {
-            arguments->verbose = true;
-        } else if (option.size() > 1 && option[0] == '-') {
-            *problem = "unknown option " + option;
-            return false;
-        } else if (!arguments->imagePath.empty()) {
-            *problem = "more than one image";
-            return false;
-        } else {
-            arguments->imagePath = option;
-        }
-    }
-    if (!haveIp || !haveMac || arguments->imagePath.empty()) {
-        *problem = "-i, -m and an image are all needed";
-        return false;
-    }
-    return true;
-}
-
-}
 
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            printUsage(stdout);
-            return 0;
-        }
-    }
+    std::vector<in_addr> devices;
+    std::vector<MacAddress> macs;
+    std::vector<std::string> images;
+    std::chrono::milliseconds bootLoaderWait{30000};
+    bool verbose = false;
 
-    Arguments arguments;
-    std::string problem;
-    if (!parseArguments(argc, argv, &arguments, &problem)) {
-        std::fprintf(stderr, "eflash: %s\n", problem.c_str());
-        printUsage(stderr);
+    OptionTable options("eflash.exe",
+                        "-i IP -m MAC IMAGE [-i IP -m MAC IMAGE ...] [--verbose] [--bootloader-wait-ms MS]",
+                        "Flashes IMAGE through the Ethernet boot loader of the device at IP with MAC;\n"
+                        "several devices on one link at once. Blocks are resent after 1 s, at most\n"
+                        "5 times; 15 minutes in all.");
+    options.option("-i", "IP", "the device's address", [&devices](const std::string &text) {
+            in_addr device{};
+            const std::string problem = OptionTable::deviceAddressReader(&device)(text);
+            if (problem.empty())
+                devices.push_back(device);
+            return problem;
+        }).required()
+        .option("-m", "MAC", "the device's MAC address (\":\" or \"-\")", [&macs](const std::string &text) {
+            MacAddress mac{};
+            const std::string problem = OptionTable::macReader(&mac)(text);
+            if (problem.empty())
+                macs.push_back(mac);
+            return problem;
+        }).required()
+        .flag("--verbose", "say what happens on the way", &verbose)
+        .milliseconds("--bootloader-wait-ms", "MS",
+                      "how long to wait for the boot loader to answer the\n"
+                      "magic packets, and again for its TFTP request\n(default 30000, 100..600000)",
+                      &bootLoaderWait, 100, 600000)
+        .positional("IMAGE", "the image file", [&images](const std::string &path) {
+            images.push_back(path);
+            return std::string();
+        }, 1, 4096);
+    auto exitCode = options.parseCommandLine(argc, argv);
+    std::string problem = options.problem();
+    if (!exitCode && (devices.size() != macs.size() || devices.size() != images.size())) {
+        problem = "give -i, -m and IMAGE once for each device";
+        std::fprintf(stderr, "eflash.exe: %s\n", problem.c_str());
+        exitCode = 2;
+    }
+    if (exitCode) {
         // The caller reads only standard output.
-        FlashReport(false).error("bad command line: " + problem);
-        return 2;
+        if (*exitCode != 0)
+            FlashReport(false).error("bad command line: " + problem);
+        return *exitCode;
     }
-    FlashReport report(arguments.verbose);
-
-    std::ifstream file(arguments.imagePath, std::ios::binary);
-    if (!file) {
-        report.error("cannot read the image " + arguments.imagePath + ": " + std::strerror(errno));
-        return 1;
-    }
-    arguments.settings.image.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        report.error("cannot read the image " + arguments.imagePath);
-        return 1;
-    }
-    const std::size_t slash = arguments.imagePath.find_last_of('/');
-    arguments.settings.bootFile = slash == std::string::npos ? arguments.imagePath
-                                                             : arguments.imagePath.substr(slash + 1);
-
-    EthernetFlasher flasher(std::move(arguments.settings), report);
-    return flasher.run() ? 0 : 1;
+    std::vector<FlashRequest> requests;
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        requests.push_back({devices[i], macs[i], images[i]});
+    return flashFromFiles(requests, bootLoaderWait, verbose);
 }

@@ -1,5 +1,6 @@
 #include "tftptransfer.h"
 
+#include "flashreport.h"
 #include "tftppacket.h"
 
 #include <algorithm>
@@ -15,7 +16,10 @@ TftpTransfer::TftpTransfer(const std::vector<std::uint8_t> &image, UdpSocket soc
 
 void TftpTransfer::start(Clock::time_point now)
 {
-    sendCurrentBlock(now);
+    if (m_startIsResend)
+        retransmit(now, "the device kept repeating its read request");
+    else
+        sendCurrentBlock(now);
 }
 
 void TftpTransfer::sendCurrentBlock(Clock::time_point now)
@@ -30,9 +34,12 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
 {
     if (m_state != State::Running)
         return;
+    const bool isError = tftp::opcodeOf(datagram.bytes) == tftp::Error;
     if (!sameEndpoint(datagram.from, m_client)) {
-        // RFC 1350: tell the stranger, leave the transfer alone.
-        m_socket.sendTo(datagram.from, tftp::makeError(tftp::UnknownTransferId, "Unknown transfer ID"));
+        // RFC 1350: tell the stranger, leave the transfer alone. An error is
+        // never answered: two servers would answer each other for ever.
+        if (!isError)
+            m_socket.sendTo(datagram.from, tftp::makeError(tftp::UnknownTransferId, "Unknown transfer ID"));
         return;
     }
     switch (tftp::opcodeOf(datagram.bytes)) {
@@ -57,7 +64,7 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
     case tftp::Error:
         m_state = State::Failed;
         m_failure = "the device sent TFTP error " + std::to_string(tftp::numberOf(datagram.bytes))
-            + " (" + tftp::errorMessageOf(datagram.bytes) + ") at block " + std::to_string(m_block);
+            + " (" + deviceText(tftp::errorMessageOf(datagram.bytes)) + ") at block " + std::to_string(m_block);
         break;
     default:
         m_socket.sendTo(m_client, tftp::makeError(tftp::IllegalOperation, "Illegal TFTP operation"));
@@ -69,11 +76,15 @@ void TftpTransfer::handleTimeout(Clock::time_point now)
 {
     if (m_state != State::Running || now < deadline())
         return;
+    retransmit(now, "the device stopped answering");
+}
+
+void TftpTransfer::retransmit(Clock::time_point now, const std::string &why)
+{
     if (m_retries >= maximumRetransmissions) {
         m_state = State::Failed;
-        m_failure = "the device stopped answering: no acknowledgement of block "
-            + std::to_string(m_block) + " after " + std::to_string(maximumRetransmissions)
-            + " retransmissions";
+        m_failure = why + ": no acknowledgement of block " + std::to_string(m_block) + " after "
+            + std::to_string(maximumRetransmissions) + " retransmissions";
         return;
     }
     ++m_retries;
@@ -83,8 +94,20 @@ void TftpTransfer::handleTimeout(Clock::time_point now)
 
 void TftpTransfer::handleRepeatedRequest(Clock::time_point now)
 {
+    // Each repeat resends the first block and so spends a retry: a device
+    // that only ever asks again must not keep the transfer alive for ever.
     if (m_state == State::Running && m_acknowledged == 0)
-        sendCurrentBlock(now);
+        retransmit(now, "the device kept repeating its read request");
+}
+
+void TftpTransfer::continueRetriesOf(const TftpTransfer &previous)
+{
+    // A restart from a fresh port with nothing acknowledged before is
+    // another repeat of the same request: its first block is a resend.
+    if (previous.m_acknowledged == 0) {
+        m_retries = previous.m_retries;
+        m_startIsResend = true;
+    }
 }
 
 std::size_t TftpTransfer::bytesAcknowledged() const

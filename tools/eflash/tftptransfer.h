@@ -27,6 +27,8 @@ public:
     void handleTimeout(Clock::time_point now);
     // The client repeated its read request before our first block reached it.
     void handleRepeatedRequest(Clock::time_point now);
+    // Called before start() when this transfer replaces `previous`.
+    void continueRetriesOf(const TftpTransfer &previous);
 
     State state() const { return m_state; }
     const std::string &failure() const { return m_failure; }
@@ -40,6 +42,7 @@ public:
 
 private:
     void sendCurrentBlock(Clock::time_point now);
+    void retransmit(Clock::time_point now, const std::string &why);
 
     const std::vector<std::uint8_t> &m_image;
     UdpSocket m_socket;
@@ -50,6 +53,7 @@ private:
     std::uint16_t m_block = 1;
     std::uint16_t m_acknowledged = 0;
     int m_retries = 0;
+    bool m_startIsResend = false;
     int m_totalRetransmissions = 0;
     Clock::time_point m_lastSent;
     State m_state = State::Running;

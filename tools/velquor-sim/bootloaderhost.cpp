@@ -1,5 +1,6 @@
 #include "bootloaderhost.h"
 
+#include "ipv4address.h"
 #include "macaddress.h"
 #include "requestlog.h"
 
@@ -7,8 +8,6 @@
 #include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
-
-#include <arpa/inet.h>
 
 namespace {
 
@@ -47,18 +46,21 @@ BootLoaderHost::~BootLoaderHost()
 
 bool BootLoaderHost::start()
 {
-    m_macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
-    const std::optional<MacAddress> mac = parseMacAddress(m_macText.toStdString());
+    const QString macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
+    const std::optional<MacAddress> mac = parseMacAddress(macText.toStdString());
     if (!mac) {
-        m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(m_macText);
+        m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(macText);
         return false;
     }
+    m_macText = QString::fromStdString(formatMacAddress(*mac));
     BootLoaderSim::Settings settings;
     settings.mac = *mac;
-    if (inet_pton(AF_INET, m_address.toString().toLatin1().constData(), &settings.address) != 1) {
+    const std::optional<in_addr> address = parseIpv4Address(m_address.toString().toStdString());
+    if (!address) {
         m_error = QStringLiteral("the boot loader needs an IPv4 address");
         return false;
     }
+    settings.address = *address;
     // The magic packet arrives on port 9 and BOOTP replies on 68.
     for (const quint16 port : {quint16(9), quint16(68)}) {
         QUdpSocket probe;
@@ -70,6 +72,7 @@ bool BootLoaderHost::start()
     }
     settings.dropDataEvery = m_settings.dropDataEvery;
     settings.errorAtBlock = m_settings.errorAtBlock;
+    settings.blockWrite = std::chrono::milliseconds(m_settings.blockWriteMs);
     m_simulator = std::make_unique<BootLoaderSim>(settings);
     startSession();
     return true;
@@ -77,11 +80,13 @@ bool BootLoaderHost::start()
 
 void BootLoaderHost::startSession()
 {
-    m_simulator->start([this](const BootLoaderSim::Result &result) {
-        // Called on the session's own thread; the log and the next session
-        // belong to this object's thread.
-        QMetaObject::invokeMethod(this, [this, result] { sessionEnded(result); }, Qt::QueuedConnection);
-    });
+    // Both are called on the session's own thread; the log, the signals and
+    // the next session belong to this object's thread.
+    m_simulator->start(
+        [this](const BootLoaderSim::Result &result) {
+            QMetaObject::invokeMethod(this, [this, result] { sessionEnded(result); }, Qt::QueuedConnection);
+        },
+        [this] { QMetaObject::invokeMethod(this, &BootLoaderHost::entered, Qt::QueuedConnection); });
 }
 
 void BootLoaderHost::sessionEnded(const BootLoaderSim::Result &result)
@@ -98,6 +103,7 @@ void BootLoaderHost::sessionEnded(const BootLoaderSim::Result &result)
                       {QStringLiteral("bytes"), double(result.image.size())},
                       {QStringLiteral("blocks"), result.blocks},
                       {QStringLiteral("image_written"), written}});
+        emit left();
     }
     QTimer::singleShot(restartDelayMs, this, &BootLoaderHost::startSession);
 }

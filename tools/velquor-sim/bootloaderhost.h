@@ -27,6 +27,7 @@ public:
         QString imageFile;
         int dropDataEvery = 0;
         int errorAtBlock = 0;
+        int blockWriteMs = 0;
     };
 
     BootLoaderHost(const QHostAddress &address, Settings settings, RequestLog *log);
@@ -37,6 +38,12 @@ public:
     bool start();
     QString errorString() const { return m_error; }
     QString mac() const { return m_macText; }
+
+signals:
+    // A magic packet has started the boot loader: the firmware is gone.
+    void entered();
+    // The session that entered() began has ended, however it went.
+    void left();
 
 private:
     void startSession();

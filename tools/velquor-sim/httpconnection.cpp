@@ -1,10 +1,13 @@
 #include "httpconnection.h"
 
+#include "boundednumber.h"
 #include "devicepages.h"
 
 #include <QTcpSocket>
 
 #include <sys/socket.h>
+
+#include <limits>
 
 namespace {
 
@@ -27,9 +30,25 @@ const QByteArray &fillerChunk()
     return chunk;
 }
 
+// Where the head ends: the first empty line, its line end CRLF or a bare LF
+// as some clients send. -1 while it has not arrived.
+int headLength(const QByteArray &bytes, int *bodyStart)
+{
+    for (int lineStart = 0;;) {
+        const int newline = bytes.indexOf('\n', lineStart);
+        if (newline < 0)
+            return -1;
+        if (newline == lineStart || (newline == lineStart + 1 && bytes.at(lineStart) == '\r')) {
+            *bodyStart = newline + 1;
+            return lineStart;
+        }
+        lineStart = newline + 1;
+    }
+}
+
 } // namespace
 
-HttpConnection::HttpConnection(QTcpSocket *socket, quint64 id, QObject *parent)
+HttpConnection::HttpConnection(QTcpSocket *socket, quint64 id, int idleTimeoutMs, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_id(id)
@@ -38,11 +57,19 @@ HttpConnection::HttpConnection(QTcpSocket *socket, quint64 id, QObject *parent)
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::readIncoming);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpConnection::writeMore);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    // A client that opens a connection and then sends nothing, or half a
+    // request, must not hold one of the device's few connections forever.
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(idleTimeoutMs);
+    connect(&m_idleTimer, &QTimer::timeout, m_socket, &QTcpSocket::disconnectFromHost);
+    m_idleTimer.start();
 }
 
 void HttpConnection::readIncoming()
 {
     m_incoming += m_socket->readAll();
+    if (!m_busy)
+        m_idleTimer.start();
     if (m_busy) {
         // A client that keeps sending while it waits gets no unbounded buffer.
         if (m_incoming.size() > maxHeaderBytes + maxBodyBytes)
@@ -62,6 +89,7 @@ void HttpConnection::readIncoming()
         return;
     case Parse::Complete:
         m_busy = true;
+        m_idleTimer.stop();
         m_current = request;
         emit requestReceived(this, request);
         return;
@@ -70,13 +98,20 @@ void HttpConnection::readIncoming()
 
 HttpConnection::Parse HttpConnection::parseRequest(HttpRequest &request)
 {
-    const int headerEnd = m_incoming.indexOf("\r\n\r\n");
-    if (headerEnd < 0)
+    int bodyStart = 0;
+    const int headEnd = headLength(m_incoming, &bodyStart);
+    if (headEnd < 0)
         return m_incoming.size() > maxHeaderBytes ? Parse::TooLarge : Parse::NeedMore;
 
-    const QList<QByteArray> lines = m_incoming.left(headerEnd).split('\n');
+    QList<QByteArray> lines = m_incoming.left(headEnd).split('\n');
+    lines.removeLast(); // what follows the last line end
+    if (lines.isEmpty())
+        return Parse::Malformed;
     const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
     if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1."))
+        return Parse::Malformed;
+    // No device path holds a NUL; C code behind it would read a shorter path.
+    if (requestLine.at(1).contains('\0'))
         return Parse::Malformed;
 
     qint64 contentLength = 0;
@@ -89,10 +124,11 @@ HttpConnection::Parse HttpConnection::parseRequest(HttpRequest &request)
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
         if (name == "content-length") {
-            bool ok = false;
-            contentLength = value.toLongLong(&ok);
-            if (!ok || contentLength < 0)
+            // Digits only: "+5", "0x5" or "5 5" would let two readers see two lengths.
+            const auto length = parseBoundedNumber(value.toStdString(), 0, std::numeric_limits<qint64>::max());
+            if (!length)
                 return Parse::Malformed;
+            contentLength = *length;
         } else if (name == "transfer-encoding") {
             // Devices do not take chunked uploads; nothing the tool sends uses them.
             return Parse::Malformed;
@@ -114,7 +150,6 @@ HttpConnection::Parse HttpConnection::parseRequest(HttpRequest &request)
     }
     if (contentLength > maxBodyBytes)
         return Parse::TooLarge;
-    const int bodyStart = headerEnd + 4;
     if (m_incoming.size() - bodyStart < contentLength)
         return Parse::NeedMore;
 
@@ -133,6 +168,7 @@ HttpConnection::Parse HttpConnection::parseRequest(HttpRequest &request)
 void HttpConnection::refuse(int status)
 {
     m_busy = true;
+    m_idleTimer.stop();
     m_incoming.clear();
     m_current = HttpRequest();
     m_current.keepAlive = false;
@@ -196,6 +232,7 @@ void HttpConnection::writeMore()
         m_socket->disconnectFromHost();
         return;
     }
+    m_idleTimer.start();
     if (!m_incoming.isEmpty())
         readIncoming();
 }
@@ -208,6 +245,14 @@ void HttpConnection::resetConnection()
     if (descriptor >= 0)
         ::setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
     m_busy = true;
+    m_socket->abort();
+    deleteLater();
+}
+
+void HttpConnection::drop()
+{
+    m_busy = true;
+    m_idleTimer.stop();
     m_socket->abort();
     deleteLater();
 }

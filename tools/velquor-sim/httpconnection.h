@@ -5,19 +5,21 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
 class QTcpSocket;
 
 // One client connection of the simulated web server. Parses HTTP/1.1
 // requests one at a time: the next request on a kept-alive connection is
 // looked at only after the current one has been answered, which is what a
-// small device's server does too.
+// small device's server does too. Between requests, a connection on which
+// nothing arrives for `idleTimeoutMs` is closed.
 class HttpConnection : public QObject
 {
     Q_OBJECT
 
 public:
-    HttpConnection(QTcpSocket *socket, quint64 id, QObject *parent = nullptr);
+    HttpConnection(QTcpSocket *socket, quint64 id, int idleTimeoutMs, QObject *parent = nullptr);
 
     quint64 id() const { return m_id; }
 
@@ -25,6 +27,8 @@ public:
     void respond(const HttpResponse &response);
     // Drops the connection with a TCP reset, as a crashing device would.
     void resetConnection();
+    // Drops the connection at once, whatever it was doing.
+    void drop();
 
 signals:
     void requestReceived(HttpConnection *connection, const HttpRequest &request);
@@ -50,4 +54,5 @@ private:
     qint64 m_fillerLeft = 0;
     QByteArray m_pending;
     bool m_closeAfterwards = false;
+    QTimer m_idleTimer;
 };

@@ -1,83 +1,64 @@
-#include "bootloaderhost.h"
-#include "controlinput.h"
-#include "requestlog.h"
+// velquor-sim: a simulated Velquor device for tests and demonstrations.
+// Run with --help for what it serves and the options.
+
 #include "simoptions.h"
-#include "webinterface.h"
+#include "simulateddevice.h"
 
 #include <QCoreApplication>
-
-#include <cstdio>
-
-namespace {
-
-QString endpoint(const QHostAddress &address, quint16 port)
-{
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-        ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-        : address.toString();
-    return host + QLatin1Char(':') + QString::number(port);
-}
-
-void printLine(FILE *stream, const QString &text)
-{
-    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("velquor-sim"));
+    SimOptions device;
+    PathBehaviours *faults = &device.web.behaviours;
+    constexpr long long day = 24 * 3600 * 1000;
 
-    SimOptionsParser parser;
-    switch (parser.parse(QCoreApplication::arguments())) {
-    case SimOptionsParser::Outcome::ShowHelp:
-        printLine(stdout, parser.helpText());
-        return 0;
-    case SimOptionsParser::Outcome::Invalid:
-        printLine(stderr, QStringLiteral("velquor-sim: ") + parser.errorText()
-                              + QStringLiteral(" (see --help)"));
-        return 2;
-    case SimOptionsParser::Outcome::Run:
-        break;
-    }
-    const SimOptions &options = parser.options();
-
-    RequestLog log;
-    if (!log.open(options.logFile)) {
-        printLine(stderr, QStringLiteral("velquor-sim: cannot write log file %1: %2")
-                              .arg(options.logFile, log.errorString()));
-        return 1;
-    }
-
-    WebInterface web(options.web, &log);
-    if (!web.listen(options.address, options.port)) {
-        printLine(stderr, QStringLiteral("velquor-sim: cannot listen on %1: %2")
-                              .arg(endpoint(options.address, options.port), web.errorString()));
-        return 1;
-    }
-
-    BootLoaderHost bootLoader(options.address, options.boot, &log);
-    if (options.bootLoader && !bootLoader.start()) {
-        printLine(stderr, QStringLiteral("velquor-sim: ") + bootLoader.errorString());
-        return 1;
-    }
-
-    ControlInput control;
-    QObject::connect(&control, &ControlInput::commandReceived,
-                     [&](const QString &command, const QString &argument) {
-                         if (command == QLatin1String("release"))
-                             web.releaseHeld(argument);
-                         else if (command == QLatin1String("quit"))
-                             app.quit();
-                     });
-    if (options.quitOnEof)
-        QObject::connect(&control, &ControlInput::endOfInput, &app, &QCoreApplication::quit);
-
-    printLine(stdout, QStringLiteral("listening on ") + endpoint(web.address(), web.port()));
-    if (options.bootLoader)
-        printLine(stdout, QStringLiteral("boot loader waiting for the magic packet for ") + bootLoader.mac());
-    return app.exec();
+    OptionTable options("velquor-sim", "[options]", simulatorSummary);
+    options.address("--address", "IP", "address to listen on (127.0.0.2)", &device.address)
+        .number("--port", "PORT", "TCP port to listen on; 0 picks a free one (80)", &device.port, 0, 65535)
+        .option("--kind", "KIND", "device kind: poe, wifi or vo1000 (poe)", simoption::kind(&device.web.kind))
+        .option("--generation", "A|B", "hardware generation: A (Stellaris, plain password) or\n"
+                "B (Tiva, password digest) (B)", simoption::generation(&device.web.generation))
+        .option("--password", "TEXT", "device password (plorvask)", simoption::text(&device.web.password))
+        .option("--timestamp", "TEXT", "body of the update page, the device's UTC timestamp text\n"
+                "(default: the current UTC time at each request, ISO 8601)", simoption::text(&device.web.timestamp))
+        .option("--mac", "TEXT", "body of the MAC page (02:56:51:4B:00:01)", simoption::text(&device.web.mac))
+        .option("--accept", "FORMS", "credentials accepted: plain, digest or both\n"
+                "(default: plain for generation A, digest for B)", simoption::credentials(&device.web.acceptedCredentials))
+        .option("--log", "FILE", "log file (default: standard output)", simoption::text(&device.logFile))
+        .flag("--quit-on-eof", "stop when standard input closes, e.g. when the process\n"
+              "that started this one has died", &device.quitOnEof)
+        .number("--idle-timeout-ms", "MS", "close a connection on which nothing arrives for MS\n"
+                "between requests (10000)", &device.web.idleTimeoutMs, 1, day)
+        .option("--delay", "PATH=MS", "answer PATH MS milliseconds late", simoption::pathNumber(faults, 0, day,
+                [](PathBehaviour &b, long long n) { b.delayMs = int(n); }))
+        .option("--hang", "PATH", "never answer PATH; the connection stays open",
+                simoption::pathFlag(faults, &PathBehaviour::hang))
+        .option("--hold", "PATH", "answer PATH only after \"release\" arrives on standard input",
+                simoption::pathFlag(faults, &PathBehaviour::hold))
+        .option("--reset", "PATH", "reset the connection (TCP RST) instead of answering PATH",
+                simoption::pathFlag(faults, &PathBehaviour::reset))
+        .option("--huge", "PATH=BYTES", "send BYTES filler bytes ahead of the page at PATH",
+                simoption::pathNumber(faults, 0, 1ll << 40, [](PathBehaviour &b, long long n) { b.fillerBytes = n; }))
+        .option("--binary", "PATH", "send 4096 raw bytes of every value ahead of the page at PATH",
+                simoption::pathFlag(faults, &PathBehaviour::binary))
+        .option("--status", "PATH=CODE", "answer PATH with this status (e.g. 404, 500) and an error page",
+                simoption::pathNumber(faults, 100, 599, [](PathBehaviour &b, long long n) { b.status = int(n); }))
+        .option("--body", "PATH=TEXT", "replace the body of the answer at PATH by TEXT", simoption::pathText(faults))
+        .flag("--boot-loader", "also simulate the device's Ethernet boot loader (needs root)", &device.bootLoader)
+        .option("--boot-mac", "MAC", "MAC address the boot loader answers to (default: the\n"
+                "hardware address of the interface holding --address;\n00:00:00:00:00:00 on loopback)",
+                simoption::text(&device.boot.mac))
+        .option("--image-out", "FILE", "write every image the boot loader receives to FILE",
+                simoption::text(&device.boot.imageFile))
+        .number("--boot-drop-every", "N", "boot loader loses the first copy of every Nth TFTP block",
+                &device.boot.dropDataEvery, 1, 65535)
+        .number("--boot-error-at", "N", "boot loader answers TFTP block N with an error", &device.boot.errorAtBlock, 1, 65535)
+        .number("--block-write-ms", "MS", "boot loader takes MS to write each block to flash (0)",
+                &device.boot.blockWriteMs, 0, 60000)
+        .number("--reboot-seconds", "S", "after the boot loader, the web interface stays away\n"
+                "this long (0)", &device.rebootSeconds, 0, 3600);
+    if (const auto exitCode = options.parseCommandLine(argc, argv))
+        return *exitCode;
+    return SimulatedDevice(device).run();
 }

@@ -1,46 +1,47 @@
 #pragma once
 
 #include "bootloaderhost.h"
+#include "optiontable.h"
 #include "webinterface.h"
 
-#include <QCommandLineParser>
-#include <QHostAddress>
 #include <QString>
-#include <QStringList>
+
+#include <netinet/in.h>
 
 // Everything the command line chooses. A new part of the simulated device
-// (for example its boot loader) adds its own settings member here.
+// adds its own settings member here.
 struct SimOptions
 {
-    QHostAddress address = QHostAddress(QStringLiteral("127.0.0.2"));
-    quint16 port = 80;
+    in_addr address = defaultAddress();
+    int port = 80;
     WebInterface::Settings web;
     bool bootLoader = false;
     BootLoaderHost::Settings boot;
-    QString logFile;      // empty: standard output
+    // From the boot loader's start until this long after its last block, the
+    // web interface does not answer: the device is rebooting.
+    int rebootSeconds = 0;
+    QString logFile; // empty: standard output
     bool quitOnEof = false;
+
+    static in_addr defaultAddress();
 };
 
-// Turns the command line into SimOptions and knows the help text.
-class SimOptionsParser
-{
-public:
-    enum class Outcome { Run, ShowHelp, Invalid };
+// What velquor-sim --help says above the options.
+extern const char *const simulatorSummary;
 
-    Outcome parse(const QStringList &arguments);
+// Option-table readers for the simulated device's own kinds of value.
+namespace simoption {
 
-    const SimOptions &options() const { return m_options; }
-    QString errorText() const { return m_error; }
-    QString helpText() const { return m_help; }
+OptionTable::Reader text(QString *target);
+OptionTable::Reader kind(DevicePages::Kind *target);
+OptionTable::Reader generation(DevicePages::Generation *target);
+OptionTable::Reader credentials(int *target);
 
-private:
-    bool fail(const QString &message);
-    bool readGeneral(const QCommandLineParser &parser);
-    bool readDevice(const QCommandLineParser &parser);
-    bool readBehaviours(const QCommandLineParser &parser);
-    bool readBootLoader(const QCommandLineParser &parser);
+// Fault options: PATH (a request path, or "*" for every path), PATH=NUMBER
+// within [minimum, maximum], or PATH=TEXT; each may be given several times.
+OptionTable::Reader pathFlag(PathBehaviours *behaviours, bool PathBehaviour::*member);
+OptionTable::Reader pathNumber(PathBehaviours *behaviours, long long minimum, long long maximum,
+                               void (*store)(PathBehaviour &, long long));
+OptionTable::Reader pathText(PathBehaviours *behaviours);
 
-    SimOptions m_options;
-    QString m_error;
-    QString m_help;
-};
+}

@@ -51,13 +51,31 @@ WebInterface::WebInterface(const Settings &settings, RequestLog *log, QObject *p
 
 bool WebInterface::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server.listen(address, port);
+    if (!m_server.listen(address, port))
+        return false;
+    m_listenAddress = m_server.serverAddress();
+    m_listenPort = m_server.serverPort();
+    return true;
+}
+
+void WebInterface::goOffline()
+{
+    m_server.close();
+    m_held.clear();
+    const QList<HttpConnection *> connections = findChildren<HttpConnection *>(QString(), Qt::FindDirectChildrenOnly);
+    for (HttpConnection *connection : connections)
+        connection->drop();
+}
+
+bool WebInterface::comeOnline()
+{
+    return m_server.isListening() || m_server.listen(m_listenAddress, m_listenPort);
 }
 
 void WebInterface::acceptConnections()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *connection = new HttpConnection(socket, m_nextConnectionId++, this);
+        auto *connection = new HttpConnection(socket, m_nextConnectionId++, m_settings.idleTimeoutMs, this);
         connect(connection, &HttpConnection::requestReceived, this, &WebInterface::handleRequest);
         connect(connection, &HttpConnection::responseSent, this, &WebInterface::logResponse);
     }

@@ -35,6 +35,7 @@ public:
         QString mac = QStringLiteral("02:56:51:4B:00:01");
         int acceptedCredentials = 0;   // 0: what the generation takes
         PathBehaviours behaviours;
+        int idleTimeoutMs = 10000;     // between requests, then the connection closes
     };
 
     WebInterface(const Settings &settings, RequestLog *log, QObject *parent = nullptr);
@@ -46,6 +47,13 @@ public:
 
     // Answers the held requests for `path`, or all of them for an empty path.
     void releaseHeld(const QString &path);
+
+    // While the device runs its boot loader and reboots, its web server is
+    // gone: connections are refused and open ones dropped. comeOnline()
+    // listens again where listen() did.
+    void goOffline();
+    bool comeOnline();
+    bool isOnline() const { return m_server.isListening(); }
 
 private slots:
     void acceptConnections();
@@ -73,4 +81,6 @@ private:
     QTcpServer m_server;
     QList<HeldRequest> m_held;
     quint64 m_nextConnectionId = 1;
+    QHostAddress m_listenAddress;
+    quint16 m_listenPort = 0;
 };

@@ -2,55 +2,17 @@ import QtQuick 2.0
 import QtTest 1.2
 import "../../../qml/content"
 
-TestCase {
-    id: testCase
+ControlTestCase {
     name: "ButtonDelegate"
-    width: 320
-    height: 240
-    // TestCase hides itself by default, and with it the button under test.
-    visible: true
-    when: windowShown
-
-    readonly property string red: "#f73e3e"
-    readonly property string green: "#69c56e"
-
-    Item { id: container; width: 320; height: 240 }
 
     Component { id: buttonComponent; ButtonDelegate {} }
-    Component { id: signalSpy; SignalSpy {} }
 
-    function createButton(props) {
-        var button = createTemporaryObject(buttonComponent, container, props || {})
-        verify(button)
-        return button
+    function createButton(properties) {
+        return createControl(buttonComponent, properties)
     }
 
-    function spyOn(target, signalName) {
-        return createTemporaryObject(signalSpy, testCase, { target: target, signalName: signalName })
-    }
-
-    function waitForAngle(button, angle) {
-        tryCompare(button.transform[0], "angle", angle, 3000)
-    }
-
-    function openedButton(props) {
-        var button = createButton(props)
-        button.open()
-        waitForAngle(button, 180)
-        return button
-    }
-
-    function clickCentre(button) {
-        mouseClick(button, button.width / 2, button.height / 2)
-    }
-
-    function findItems(item, predicate, found) {
-        found = found || []
-        if (predicate(item))
-            found.push(item)
-        for (var i = 0; i < item.children.length; ++i)
-            findItems(item.children[i], predicate, found)
-        return found
+    function openedButton(properties) {
+        return openFully(createButton(properties))
     }
 
     function test_openCloseGuards() {
@@ -206,7 +168,7 @@ TestCase {
         }
         tryVerify(function () { return findItems(prog, isRect(green)).length === 1 }, 3000, "one green fill")
         var fill = findItems(prog, isRect(green))[0]
-        var background = findItems(prog, isRect("#999999"))
+        var background = findItems(prog, isRect(grey))
         compare(background.length, 1, "one grey background")
         compare(background[0].width, button.width)
         var fillOrigin = fill.mapToItem(button, 0, 0)

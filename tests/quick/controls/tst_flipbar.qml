@@ -3,48 +3,21 @@ import QtTest 1.2
 import "../../../qml/content"
 
 // Behaviour shared by the plain and the password flip bar, run against both.
-TestCase {
-    id: testCase
+ControlTestCase {
     name: "FlipBar"
-    width: 320
-    height: 240
-    // TestCase hides itself by default, and with it every bar under test.
-    visible: true
-    when: windowShown
-
-    Item { id: container; width: 320; height: 240 }
 
     Component { id: inputBar; InputDelegate {} }
     Component { id: pwdBar; PwdDelegate {} }
-    Component { id: signalSpy; SignalSpy {} }
 
     function cleanup() {
         container.width = 320
     }
 
-    function createBar(kind, props) {
-        var bar = createTemporaryObject(kind === "password" ? pwdBar : inputBar, container, props || {})
-        verify(bar, "bar created")
+    function createBar(kind, properties) {
+        var bar = createControl(kind === "password" ? pwdBar : inputBar, properties)
         if (kind === "password")
             bar.show()
         return bar
-    }
-
-    function spyOn(target, signalName) {
-        return createTemporaryObject(signalSpy, testCase, { target: target, signalName: signalName })
-    }
-
-    function waitForAngle(bar, angle) {
-        tryCompare(bar.transform[0], "angle", angle, 3000)
-    }
-
-    function findItems(item, predicate, found) {
-        found = found || []
-        if (predicate(item))
-            found.push(item)
-        for (var i = 0; i < item.children.length; ++i)
-            findItems(item.children[i], predicate, found)
-        return found
     }
 
     // Text items only: TextInput has no elide.
@@ -52,13 +25,23 @@ TestCase {
         return findItems(item, function (it) { return it.elide !== undefined })
     }
 
-    function typeText(chars) {
-        for (var i = 0; i < chars.length; ++i)
-            keyClick(chars[i])
-    }
-
     function bothKinds() {
         return [{ tag: "plain", kind: "plain" }, { tag: "password", kind: "password" }]
+    }
+
+    // Each variant for both kinds of bar, tagged "kind: variant".
+    function bothKindsWith(variants) {
+        var rows = []
+        bothKinds().forEach(function (kind) {
+            variants.forEach(function (variant) {
+                var row = { kind: kind.kind }
+                for (var field in variant)
+                    row[field] = variant[field]
+                row.tag = kind.tag + ": " + variant.tag
+                rows.push(row)
+            })
+        })
+        return rows
     }
 
     function test_defaults_data() { return bothKinds() }
@@ -68,8 +51,8 @@ TestCase {
         compare(bar.height, 60)
         compare(bar.label, "")
         compare(bar.text, "")
-        compare(String(bar.frontColor), "#999999")
-        compare(String(bar.backColor), "#999999")
+        compare(String(bar.frontColor), grey)
+        compare(String(bar.backColor), grey)
         verify(!bar.opened && !bar.flipped)
         verify(bar.front.enabled)
         verify(!bar.back.enabled, "the back face starts turned away")
@@ -110,8 +93,7 @@ TestCase {
         var bar = createBar(data.kind)
         var okSpy = spyOn(bar, "ok")
         var closedSpy = spyOn(bar, "hasClosed")
-        bar.open()
-        waitForAngle(bar, 180)
+        openFully(bar)
         typeText("10.1")
         keyClick(data.key)
         compare(okSpy.count, 1)
@@ -156,17 +138,12 @@ TestCase {
     }
 
     function test_frontFaceClick_data() {
-        var rows = []
-        var kinds = bothKinds()
-        for (var i = 0; i < kinds.length; ++i) {
-            rows.push({ tag: kinds[i].tag + ": closed bar opens", kind: kinds[i].kind, openFirst: false,
-                        opens: 1 })
+        return bothKindsWith([
+            { tag: "closed bar opens", openFirst: false, opens: 1 },
             // While turning in, the front still shows but the box cannot
             // hold the focus yet: the click only asks for it.
-            rows.push({ tag: kinds[i].tag + ": click during the turn keeps it open", kind: kinds[i].kind,
-                        openFirst: true, opens: 1 })
-        }
-        return rows
+            { tag: "click during the turn keeps it open", openFirst: true, opens: 1 }
+        ])
     }
     function test_frontFaceClick(data) {
         var bar = createBar(data.kind, { label: "IP Address" })
@@ -176,7 +153,7 @@ TestCase {
             bar.open()
             verify(bar.front.enabled, "front face still showing")
         }
-        mouseClick(bar, bar.width / 2, bar.height / 2)
+        clickCentre(bar)
         compare(openedSpy.count, data.opens)
         compare(closedSpy.count, 0)
         verify(bar.opened)
@@ -186,19 +163,12 @@ TestCase {
     }
 
     function test_openBarIgnoresClicks_data() {
-        var rows = []
-        var kinds = bothKinds()
-        for (var i = 0; i < kinds.length; ++i) {
-            rows.push({ tag: kinds[i].tag + ": margin", kind: kinds[i].kind, x: 3 })
-            rows.push({ tag: kinds[i].tag + ": box", kind: kinds[i].kind, x: 160 })
-        }
-        return rows
+        return bothKindsWith([{ tag: "margin", x: 3 }, { tag: "box", x: 160 }])
     }
     function test_openBarIgnoresClicks(data) {
         var bar = createBar(data.kind)
         var closedSpy = spyOn(bar, "hasClosed")
-        bar.open()
-        waitForAngle(bar, 180)
+        openFully(bar)
         verify(!bar.front.enabled, "front face turned away")
         tryCompare(bar.front, "opacity", 0, 3000)
         mouseClick(bar, data.x, bar.height / 2)
@@ -221,8 +191,7 @@ TestCase {
         compare(prompts.length, 1, "one prompt bound to placeHolder")
         var prompt = prompts[0]
         compare(prompt.opacity, 1)
-        bar.open()
-        waitForAngle(bar, 180)
+        openFully(bar)
         keyClick("1")
         compare(prompt.opacity, 0, "first character hides it at once")
         keyClick("2")

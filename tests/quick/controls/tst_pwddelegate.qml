@@ -3,16 +3,8 @@ import QtTest 1.2
 import "../../../qml/content"
 
 // What only the password row does: start hidden, mask, show() and hide().
-TestCase {
-    id: testCase
+ControlTestCase {
     name: "PwdDelegate"
-    width: 320
-    height: 240
-    // TestCase hides itself by default, and with it every bar under test.
-    visible: true
-    when: windowShown
-
-    Item { id: container; width: 320; height: 240 }
 
     Component { id: pwdBar; PwdDelegate {} }
     Component { id: pwdBox; PwdInput { width: 308; height: 48 } }
@@ -26,35 +18,11 @@ TestCase {
             Rectangle { width: 320; height: 60 }
         }
     }
-    Component { id: signalSpy; SignalSpy {} }
 
-    function spyOn(target, signalName) {
-        return createTemporaryObject(signalSpy, testCase, { target: target, signalName: signalName })
-    }
-
-    function findItem(item, predicate) {
-        if (predicate(item))
-            return item
-        for (var i = 0; i < item.children.length; ++i) {
-            var found = findItem(item.children[i], predicate)
-            if (found)
-                return found
-        }
-        return null
-    }
-
-    function typeText(chars) {
-        for (var i = 0; i < chars.length; ++i)
-            keyClick(chars[i])
-    }
-
-    function openShownBar(props) {
-        var bar = createTemporaryObject(pwdBar, container, props || {})
-        verify(bar)
+    function openShownBar(properties) {
+        var bar = createControl(pwdBar, properties)
         bar.show()
-        bar.open()
-        tryCompare(bar.transform[0], "angle", 180, 3000)
-        return bar
+        return openFully(bar)
     }
 
     function test_startsHiddenAndTakesNoRoom() {
@@ -72,7 +40,7 @@ TestCase {
         var bar = openShownBar({ placeHolder: "Enter Password" })
         typeText("s3cR")
         compare(bar.text, "s3cR", "text is the clear password")
-        var input = findItem(bar.back, function (it) { return it.echoMode === TextInput.Password })
+        var input = findItems(bar.back, function (it) { return it.echoMode === TextInput.Password })[0]
         verify(input, "a password-echo input on the back face")
         compare(input.displayText, "****")
         bar.text = ""
@@ -97,9 +65,9 @@ TestCase {
         compare(openedSpy.count, 0)
         compare(bar.text, "pw", "the typed text stays")
         compare(bar.label, "Insert Password")
-        compare(String(bar.frontColor), "#69c56e")
-        compare(String(bar.backColor), "#d9d926")
-        tryCompare(bar.transform[0], "angle", 0, 3000)
+        compare(String(bar.frontColor), green)
+        compare(String(bar.backColor), yellow)
+        waitForAngle(bar, 0)
         keyClick("x")
         compare(bar.text, "pw", "the box gave up the keyboard focus")
         // Reset from the front face as well: nothing to undo, nothing emitted.
@@ -110,8 +78,8 @@ TestCase {
 
     function test_standaloneBox() {
         var box = createTemporaryObject(pwdBox, container, { prefix: "pw:" })
-        var hint = findItem(box, function (it) { return it.elide !== undefined && it.text === "Enter word" })
-        var prefix = findItem(box, function (it) { return it.elide !== undefined && it.text === "pw:" })
+        var hint = findItems(box, function (it) { return it.elide !== undefined && it.text === "Enter word" })[0]
+        var prefix = findItems(box, function (it) { return it.elide !== undefined && it.text === "pw:" })[0]
         verify(hint, "its own hint when nobody sets one")
         verify(prefix)
         compare(hint.opacity, 1)

@@ -72,6 +72,14 @@ Item {
             testCase.compare(result[field], expected[field], (context ? context + ": " : "") + field)
     }
 
+    // Reports until the findings are `fields` laid over the empty ones, then
+    // fails on the first field that differs. Returns the expected findings.
+    function expectFindings(fields, context, timeout) {
+        var expected = findings(fields)
+        compareFindings(reportMatching(expected, timeout), expected, context)
+        return expected
+    }
+
     // The expected result: the empty findings with `fields` laid over them.
     function findings(fields) {
         var result = {}

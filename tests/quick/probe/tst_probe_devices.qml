@@ -1,39 +1,16 @@
 import QtQuick 2.0
 import QtTest 1.2
-import ZudiruvTest 1.0
 
 // The probe worker against a simulated device of every kind and generation,
 // and against devices whose pages answer in unusual ways.
-TestCase {
-    id: testCase
+ProbeTestCase {
     name: "ProbeDevices"
 
     readonly property string timestamp: "2031-07-14 18:02:46 UTC"
     readonly property string deviceMac: "02:56:51:4B:7A:10"
     readonly property string settingsPath: "/var/www/settings.html"
 
-    Component { id: clientComponent; ProbeClient {} }
-    Component { id: deviceComponent; DeviceSimulator {} }
-
-    function startDevice(properties) {
-        var fields = { timestamp: timestamp, mac: deviceMac }
-        for (var key in properties)
-            fields[key] = properties[key]
-        var device = createTemporaryObject(deviceComponent, testCase, fields)
-        verify(device.start(), "velquor-sim starts: " + device.errorText)
-        return device
-    }
-
-    function newClient() {
-        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
-        verify(client)
-        return client
-    }
-
-    function waitForAnswers(device, count) {
-        tryVerify(function () { return device.events("response").length >= count }, 10000,
-                  "the device answered " + count + " requests")
-    }
+    deviceDefaults: ({ timestamp: timestamp, mac: deviceMac })
 
     function credentialPairs(requests) {
         return requests.map(function (request) {
@@ -43,8 +20,7 @@ TestCase {
 
     // The six GETs of one probe, as the device saw them.
     function verifyProbeRequests(device, password) {
-        tryVerify(function () { return device.requests().length >= 6 }, 10000, "six requests")
-        var requests = device.requests()
+        var requests = waitForEvents(device, "request", 6)
         compare(requests.length, 6)
         var digest = "Basic " + Qt.md5(password)
         compare(credentialPairs(requests), [
@@ -84,16 +60,11 @@ TestCase {
 
     function test_identifiesEveryDevice(data) {
         var device = startDevice({ kind: data.kind, generation: data.generation })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        verifyProbeRequests(device, "plorvask")
-        waitForAnswers(device, 6)
-
-        var expected = client.findings({
-            type: data.type, version: data.generation, authorized: true, initfail: false,
-            mac: data.pages.mac || "", update: data.pages.update || ""
-        })
-        client.compareFindings(client.reportMatching(expected), expected)
+        var client = newClientProbing(device)
+        verifyProbeRequests(device, defaultPassword)
+        waitForEvents(device, "response", 6)
+        client.expectFindings({ type: data.type, version: data.generation, authorized: true, initfail: false,
+                                mac: data.pages.mac || "", update: data.pages.update || "" })
 
         var statusByCredential = {}
         device.events("response").forEach(function (response) {
@@ -135,22 +106,14 @@ TestCase {
         var client = newClient()
         client.probe(device.host, data.password)
         verifyProbeRequests(device, data.password)
-        waitForAnswers(device, 6)
-        var expected = client.findings(data.expected)
-        client.compareFindings(client.reportMatching(expected), expected)
+        waitForEvents(device, "response", 6)
+        client.expectFindings(data.expected)
     }
 
     function test_pages_data() {
         var identified = { authorized: true, initfail: false, type: "POE", version: "B",
                            mac: deviceMac, update: timestamp }
-        function like(changes) {
-            var fields = {}
-            for (var key in identified)
-                fields[key] = identified[key]
-            for (key in changes)
-                fields[key] = changes[key]
-            return fields
-        }
+        var like = function (changes) { return overlaid(identified, changes) }
         var allButIndex = ["/var/www/settings.html", "/var/www/version.html",
                            "/var/www/mac.html", "/var/www/update.html"]
         function statusFor(paths, status) {
@@ -161,23 +124,19 @@ TestCase {
         var missingBut = function (kept) {
             return statusFor(allButIndex.filter(function (path) { return path !== kept }), 404)
         }
+        // Any one accepted request besides the index page authorizes.
+        var onlyAccepted = function (what, kept, found, device) {
+            return { tag: "only the " + what + " accepted",
+                     device: overlaid(device, { statuses: missingBut(kept) }),
+                     expected: overlaid({ authorized: true, initfail: false }, found) }
+        }
         return [
-            // Any one accepted request besides the index page authorizes.
-            { tag: "only the legacy request accepted",
-              device: { generation: "A", statuses: missingBut("/var/www/settings.html") },
-              expected: { authorized: true, initfail: false, type: "POE", version: "A" } },
-            { tag: "only the settings digest accepted",
-              device: { statuses: missingBut("/var/www/settings.html") },
-              expected: { authorized: true, initfail: false, type: "POE" } },
-            { tag: "only the version page accepted",
-              device: { statuses: missingBut("/var/www/version.html") },
-              expected: { authorized: true, initfail: false, version: "B" } },
-            { tag: "only the MAC page accepted",
-              device: { statuses: missingBut("/var/www/mac.html") },
-              expected: { authorized: true, initfail: false, mac: deviceMac } },
-            { tag: "only the update page accepted",
-              device: { statuses: missingBut("/var/www/update.html") },
-              expected: { authorized: true, initfail: false, update: timestamp } },
+            onlyAccepted("legacy request", "/var/www/settings.html", { type: "POE", version: "A" },
+                         { generation: "A" }),
+            onlyAccepted("settings digest", "/var/www/settings.html", { type: "POE" }),
+            onlyAccepted("version page", "/var/www/version.html", { version: "B" }),
+            onlyAccepted("MAC page", "/var/www/mac.html", { mac: deviceMac }),
+            onlyAccepted("update page", "/var/www/update.html", { update: timestamp }),
             { tag: "index recognised, other pages missing",
               device: { statuses: statusFor(allButIndex, 404) },
               expected: { initfail: false } },
@@ -226,10 +185,8 @@ TestCase {
 
     function test_pages(data) {
         var device = startDevice(data.device)
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        waitForAnswers(device, 6)
-        var expected = client.findings(data.expected)
-        client.compareFindings(client.reportMatching(expected), expected)
+        var client = newClientProbing(device)
+        waitForEvents(device, "response", 6)
+        client.expectFindings(data.expected)
     }
 }

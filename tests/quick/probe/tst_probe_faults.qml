@@ -1,11 +1,9 @@
 import QtQuick 2.0
 import QtTest 1.2
-import ZudiruvTest 1.0
 
 // Devices that answer badly or not at all must never stop the worker from
 // answering its report requests, and must leave only what they did answer.
-TestCase {
-    id: testCase
+ProbeTestCase {
     name: "ProbeFaults"
 
     readonly property string timestamp: "2031-07-14 18:02:46"
@@ -13,39 +11,14 @@ TestCase {
     readonly property var identified: ({ type: "POE", version: "B", authorized: true, initfail: false,
                                          mac: deviceMac, update: timestamp })
 
-    Component { id: clientComponent; ProbeClient {} }
-    Component { id: deviceComponent; DeviceSimulator {} }
+    deviceDefaults: ({ timestamp: timestamp })
 
-    function startDevice(properties) {
-        var fields = { timestamp: timestamp }
-        for (var key in properties)
-            fields[key] = properties[key]
-        var device = createTemporaryObject(deviceComponent, testCase, fields)
-        verify(device.start(), "velquor-sim starts: " + device.errorText)
-        return device
-    }
-
-    function newClient() {
-        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
-        verify(client)
-        return client
-    }
-
-    function identifiedWith(changes) {
-        var fields = {}
-        for (var key in identified)
-            fields[key] = identified[key]
-        for (key in changes)
-            fields[key] = changes[key]
-        return fields
-    }
+    function identifiedWith(changes) { return overlaid(identified, changes) }
 
     // The same worker still probes a well-behaved device correctly.
     function verifyStillWorks(client) {
-        var device = startDevice({})
-        client.probe(device.host, "plorvask")
-        var expected = client.findings(identified)
-        client.compareFindings(client.reportMatching(expected), expected, "next probe")
+        client.probe(startDevice().host, defaultPassword)
+        client.expectFindings(identified, "next probe")
     }
 
     function complete(r) {
@@ -81,16 +54,13 @@ TestCase {
         var huge = {}
         huge[data.path] = data.filler
         var device = startDevice({ hugeBodies: huge })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
+        var client = newClientProbing(device)
         // Report requests are answered while the body is still arriving.
         client.report()
 
         if (data.expected) {
-            tryVerify(function () { return device.events("response").length >= 6 }, 120000,
-                      "the device sent every answer")
-            var expected = client.findings(data.expected)
-            client.compareFindings(client.reportMatching(expected, 120000), expected)
+            waitForEvents(device, "response", 6, 120000)
+            client.expectFindings(data.expected, "", 120000)
             verifyStillWorks(client)
             return
         }
@@ -118,9 +88,7 @@ TestCase {
     }
 
     function test_binaryBody(data) {
-        var device = startDevice({ binaries: [data.path] })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
+        var client = newClientProbing(startDevice({ binaries: [data.path] }))
         var result = client.reportWhen(complete)
         if (data.field) {
             // Taken whole: the undecodable bytes come first, the text after them.
@@ -143,11 +111,8 @@ TestCase {
 
     function test_connectionNeverCompletes(data) {
         var device = startDevice({ hangs: data.hangs })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        tryVerify(function () { return device.requests().length >= 6 }, 10000, "six requests")
-        var expected = client.findings(data.expected)
-        client.compareFindings(client.reportMatching(expected), expected)
+        var client = newClientProbed(device)
+        var expected = client.expectFindings(data.expected)
         // Still pending, still nothing from them, and the worker keeps answering.
         client.compareFindings(client.report(), expected, "second report")
         verifyStillWorks(client)
@@ -165,12 +130,9 @@ TestCase {
 
     function test_connectionReset(data) {
         var device = startDevice({ resets: data.resets })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        tryVerify(function () { return device.events("reset").length >= data.minimum }, 10000,
-                  "the device reset the connections")
-        var expected = client.findings(data.expected)
-        client.compareFindings(client.reportMatching(expected), expected)
+        var client = newClientProbing(device)
+        waitForEvents(device, "reset", data.minimum)
+        client.expectFindings(data.expected)
         verifyStillWorks(client)
     }
 
@@ -181,7 +143,7 @@ TestCase {
         gone.stop()
 
         var client = newClient()
-        client.probe(host, "plorvask")
+        client.probe(host, defaultPassword)
         client.compareFindings(client.report(), client.emptyFindings, "first report")
         client.compareFindings(client.report(), client.emptyFindings, "second report")
         verifyStillWorks(client)

@@ -1,43 +1,24 @@
 import QtQuick 2.0
 import QtTest 1.2
-import ZudiruvTest 1.0
 
 // When answers arrive relative to each other and to the report requests.
 // Held answers are let go through the simulator at chosen moments, so every
 // order below is forced rather than hoped for.
-TestCase {
-    id: testCase
+ProbeTestCase {
     name: "ProbeTiming"
 
     readonly property string settingsPath: "/var/www/settings.html"
     readonly property string versionPath: "/var/www/version.html"
     readonly property string updatePath: "/var/www/update.html"
 
-    Component { id: clientComponent; ProbeClient {} }
-    Component { id: deviceComponent; DeviceSimulator {} }
-
-    function startDevice(properties) {
-        var device = createTemporaryObject(deviceComponent, testCase, properties)
-        verify(device.start(), "velquor-sim starts: " + device.errorText)
-        return device
-    }
-
-    function newClient() {
-        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
-        verify(client)
-        return client
-    }
-
-    function waitForRequests(device, count) {
-        tryVerify(function () { return device.requests().length >= count }, 10000,
-                  count + " requests reached the device")
+    // Everything but the update page has been found.
+    function allButUpdate(r) {
+        return r.mac !== "" && r.version !== "" && r.type !== "" && !r.initfail
     }
 
     function test_reportBeforeAnyAnswer() {
         var device = startDevice({ hangs: ["*"] })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        waitForRequests(device, 6)
+        var client = newClientProbed(device)
 
         client.compareFindings(client.report(), client.emptyFindings, "first report")
         // Nothing was reset or cancelled by the first report; still nothing came.
@@ -48,29 +29,25 @@ TestCase {
 
     function test_secondReportShowsWhatCameInBetween() {
         var device = startDevice({ timestamp: "2031-07-14 18:02:46", holds: [updatePath] })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        waitForRequests(device, 6)
+        var client = newClientProbed(device)
 
-        var first = client.reportWhen(function (r) { return r.mac !== "" && r.version !== "" && r.type !== "" && !r.initfail })
+        var first = client.reportWhen(allButUpdate)
         var partial = client.findings({ type: "POE", version: "B", authorized: true, initfail: false,
                                         mac: "02:56:51:4B:00:01" })
         client.compareFindings(first, partial, "before the update page answered")
 
         device.release(updatePath)
         partial.update = "2031-07-14 18:02:46"
-        client.compareFindings(client.reportMatching(partial), partial, "after it answered")
+        client.expectFindings(partial, "after it answered")
         compare(device.requests().length, 6, "reports send nothing to the device")
     }
 
     // A slow page joins the findings whenever it arrives.
     function test_slowPageStillCounts() {
         var device = startDevice({ timestamp: "slow stamp", delays: { "/var/www/update.html": 700 } })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        var expected = client.findings({ type: "POE", version: "B", authorized: true, initfail: false,
-                                         mac: "02:56:51:4B:00:01", update: "slow stamp" })
-        client.compareFindings(client.reportMatching(expected), expected)
+        var client = newClientProbing(device)
+        client.expectFindings({ type: "POE", version: "B", authorized: true, initfail: false,
+                                mac: "02:56:51:4B:00:01", update: "slow stamp" })
 
         var asked = device.requests().filter(function (e) { return e.path === updatePath })
         var answered = device.events("response").filter(function (e) { return e.path === updatePath })
@@ -86,22 +63,17 @@ TestCase {
                                     holds: [updatePath] })
         var later = startDevice({ kind: "vo1000", timestamp: "later device", mac: "02:00:00:00:00:02",
                                   hangs: [updatePath] })
-        var client = newClient()
+        var client = newClientProbed(earlier)
+        client.reportWhen(allButUpdate)
 
-        client.probe(earlier.host, "plorvask")
-        waitForRequests(earlier, 6)
-        client.reportWhen(function (r) { return r.mac !== "" && r.version !== "" && r.type !== "" && !r.initfail })
-
-        client.probe(later.host, "plorvask")
-        waitForRequests(later, 6)
-        var laterOnly = client.findings({ type: "VO1000", version: "B", authorized: true, initfail: false,
-                                          mac: "02:00:00:00:00:02" })
-        client.compareFindings(client.reportMatching(laterOnly), laterOnly, "the new probe reset everything")
+        client.probe(later.host, defaultPassword)
+        waitForEvents(later, "request", 6)
+        client.expectFindings({ type: "VO1000", version: "B", authorized: true, initfail: false,
+                                mac: "02:00:00:00:00:02" }, "the new probe reset everything")
 
         earlier.release(updatePath)
-        var mixed = client.findings({ type: "VO1000", version: "B", authorized: true, initfail: false,
-                                      mac: "02:00:00:00:00:02", update: "earlier device" })
-        client.compareFindings(client.reportMatching(mixed), mixed, "the late answer joined in")
+        client.expectFindings({ type: "VO1000", version: "B", authorized: true, initfail: false,
+                                mac: "02:00:00:00:00:02", update: "earlier device" }, "the late answer joined in")
     }
 
     // The legacy request's 200 means generation A, whichever order the
@@ -123,9 +95,7 @@ TestCase {
 
     function test_legacyAnswerWins(data) {
         var device = startDevice({ accept: "both", holds: data.holds, bodies: data.bodies })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        waitForRequests(device, 6)
+        var client = newClientProbed(device)
 
         verify(data.before(client.reportWhen(data.before)), "the first answers were handled")
         device.release("")
@@ -140,9 +110,7 @@ TestCase {
     function test_firstKindTextWins() {
         var device = startDevice({ accept: "both", holds: [settingsPath],
                                    bodies: { "/var/www/mac.html": "<td>Signal Strength</td>" } })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        waitForRequests(device, 6)
+        var client = newClientProbed(device)
         var before = client.reportWhen(function (r) { return r.type !== "" && r.version !== "" })
         compare(before.type, "VO1000")
         compare(before.version, "B")
@@ -160,16 +128,13 @@ TestCase {
         var device = startDevice({ generation: "A", holds: [updatePath],
                                    bodies: { "/var/www/settings.html": "<p>settings</p>",
                                              "/var/www/update.html": "<p>Signal Strength</p>" } })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        waitForRequests(device, 6)
+        var client = newClientProbed(device)
         var before = client.reportWhen(function (r) { return r.version === "A" })
         compare(before.authorized, true, "the plain password was accepted")
         compare(before.type, "")
 
         device.release(updatePath)
-        var expected = client.findings({ type: "VO1000", version: "A", authorized: true, initfail: false })
-        client.compareFindings(client.reportMatching(expected), expected)
+        client.expectFindings({ type: "VO1000", version: "A", authorized: true, initfail: false })
         compare(device.events("response").filter(function (e) { return e.path === updatePath })
                     .map(function (e) { return e.status }), [401])
     }

@@ -1,34 +1,11 @@
 import QtQuick 2.0
 import QtTest 1.2
-import ZudiruvTest 1.0
 
 // The update-code upload, and how the worker tells its three messages apart.
-TestCase {
-    id: testCase
+ProbeTestCase {
     name: "ProbeUpload"
 
     readonly property string updateCodePath: "/etc/update_code"
-
-    Component { id: clientComponent; ProbeClient {} }
-    Component { id: deviceComponent; DeviceSimulator {} }
-
-    function startDevice(properties) {
-        var device = createTemporaryObject(deviceComponent, testCase, properties || {})
-        verify(device.start(), "velquor-sim starts: " + device.errorText)
-        return device
-    }
-
-    function newClient() {
-        var client = createTemporaryObject(clientComponent, testCase, { testCase: testCase })
-        verify(client)
-        return client
-    }
-
-    function waitForUploads(device, count) {
-        tryVerify(function () { return device.events("update_code").length >= count }, 10000,
-                  count + " update codes reached the device")
-        return device.events("update_code")
-    }
 
     function test_uploadReachesDevice_data() {
         return [
@@ -49,7 +26,7 @@ TestCase {
         var client = newClient()
         client.upload(device.host, data.password, data.code)
 
-        var uploads = waitForUploads(device, 1)
+        var uploads = waitForEvents(device, "update_code", 1)
         compare(uploads.length, 1)
         compare(uploads[0].code, data.code)
         compare(uploads[0].authorization, "Basic " + Qt.md5(data.password))
@@ -69,15 +46,14 @@ TestCase {
 
     function test_uploadLeavesFindingsAlone() {
         var device = startDevice({ timestamp: "2031-07-14 18:02:46" })
-        var client = newClient()
-        client.probe(device.host, "plorvask")
-        var expected = client.findings({ type: "POE", version: "B", authorized: true, initfail: false,
-                                         mac: "02:56:51:4B:00:01", update: "2031-07-14 18:02:46" })
-        client.compareFindings(client.reportMatching(expected), expected, "before the upload")
+        var client = newClientProbing(device)
+        var expected = client.expectFindings({ type: "POE", version: "B", authorized: true, initfail: false,
+                                               mac: "02:56:51:4B:00:01", update: "2031-07-14 18:02:46" },
+                                             "before the upload")
         var reportsBefore = client.messageCount
 
-        client.upload(device.host, "plorvask", "99")
-        waitForUploads(device, 1)
+        client.upload(device.host, defaultPassword, "99")
+        waitForEvents(device, "update_code", 1)
         client.compareFindings(client.report(), expected, "after the upload")
         compare(client.messageCount, reportsBefore + 1)
     }
@@ -98,27 +74,24 @@ TestCase {
     function test_messageKinds(data) {
         var device = startDevice()
         var client = newClient()
-        var message = { ip: device.host, pwd: "plorvask", code: "31337" }
-        for (var field in data.fields)
-            message[field] = data.fields[field]
-        client.worker.sendMessage(message)
+        client.worker.sendMessage(overlaid({ ip: device.host, pwd: defaultPassword, code: "31337" }, data.fields))
 
         if (data.kind === "report") {
             tryCompare(client, "messageCount", 1, 10000)
             // A later upload shows the device heard nothing before it.
-            client.upload(device.host, "plorvask", "sentinel")
-            waitForUploads(device, 1)
+            client.upload(device.host, defaultPassword, "sentinel")
+            waitForEvents(device, "update_code", 1)
             compare(device.requests().length, 1)
             compare(device.requests()[0].body, "sentinel")
             return
         }
 
         if (data.kind === "upload") {
-            var uploads = waitForUploads(device, 1)
+            var uploads = waitForEvents(device, "update_code", 1)
             compare(uploads[0].code, "31337")
             compare(device.requests().length, 1)
         } else {
-            tryVerify(function () { return device.requests().length >= 6 }, 10000, "a probe's six requests")
+            waitForEvents(device, "request", 6)
             compare(device.events("update_code").length, 0)
         }
         // Neither an upload nor a probe answers; the report is the first message.

@@ -205,7 +205,170 @@ ScreenTestCase {
         compare(String(button.backColor), red)
         compare(button.bin, true)
         verify(tools.exists("flashfile.tmp"))
-        tryCompare(button, "opened", false, 4000)
+        // Once the notice has gone, the flash is offered again, without a fill.
+        tryCompare(button, "labelBack", "Click here to flash file", 4000)
         compare(button.labelFront, "0%")
+        compare(String(button.backColor), green)
+        compare(button.opened, true)
+        compare(button.noProg, false)
+        compare(button.progress, 0)
+    }
+
+    function test_flasherEndingBadlyIsAFailedRun_data() {
+        return [
+            { tag: "non-zero exit status", body: "echo '% Complete: 100%'; exit 1" },
+            { tag: "killed half way", body: "echo '% Complete: 50%'; kill -KILL $$" }
+        ]
+    }
+
+    function test_flasherEndingBadlyIsAFailedRun(data) {
+        installFlasher(data.body)
+        var button = readyToFlash()
+        clickBackFace()
+        tryCompare(button, "labelBack", "Error during flash, try again.", 5000)
+        compare(String(button.backColor), red)
+        compare(button.complete, false)
+        compare(button.bin, true)
+        verify(tools.exists("flashfile.tmp"))
+    }
+
+    function test_doubleClickStartsOneFlash() {
+        installFlasher("echo '% Complete: 10%'; sleep 1; echo '% Complete: 100%'; echo > flasher-done")
+        var button = readyToFlash({ timestamp: "2026-12-07T05:00:00Z" })
+        clickBackFace()
+        mouseClick(button) // the back face still takes clicks in its turn
+        tryCompare(button, "labelBack", "Complete", 5000)
+        verify(tools.exists("flasher-done"), "the flasher ran to its end")
+        compare(tools.runCount("eflash.exe"), 1)
+        wait(300)
+        compare(uploads().length, 1)
+    }
+
+    // The lookup tool lingers after its answer; each address has its own MAC.
+    function test_nextDeviceGetsItsOwnLookupWhileTheLastOneLingers() {
+        var nextMac = "66:77:88:99:aa:bb"
+        installArp("case \"$5\" in " + deviceAddress + ") mac=" + deviceMac + ";; *) mac=" + nextMac + ";; esac\n"
+                   + "echo \"Reply from $mac for $5 in 0.4 ms\"; exec sleep 30")
+        startDevice({})
+        startDevice({ address: "127.0.0.4" })
+        identify()
+        compare(part("macAddr").label, deviceMac)
+
+        identify("127.0.0.4")
+        compare(tools.runCount("arpping.exe"), 2)
+        compare(tools.lastArguments("arpping.exe"), ["-n", "1", "-w", "3000", "127.0.0.4"])
+        compare(part("macAddr").label, nextMac)
+        compare(part("ipAddr").label, "127.0.0.4 (POE Clock Type B)")
+        dropFile(writeImage("firmware.bin", "A"))
+        clickBackFace()
+        tryCompare(part("readyButton"), "labelBack", "Complete", 5000)
+        compare(tools.lastArguments("eflash.exe"),
+                ["-i", "127.0.0.4", "-m", nextMac, "./flashfile.tmp", "--verbose"])
+    }
+
+    function test_addressTypedWhileAProbeRunsIsProbedNext() {
+        var first = startDevice({ timestamp: "2026-12-07T05:00:00Z" })
+        var second = startDevice({ address: "127.0.0.4", kind: "vo1000", timestamp: "2026-12-07T05:00:00Z" })
+        var ip = part("ipAddr")
+        var labels = []
+        ip.labelChanged.connect(function () { labels.push(ip.label) })
+        enterText("ipAddr", deviceAddress)
+        wait(300) // the row's caption takes clicks once it has turned back
+        enterText("ipAddr", "127.0.0.4")
+        tryCompare(ip, "label", "127.0.0.4 (VO1000 Type B)", 2 * probeWait)
+        verify(labels.indexOf("127.0.0.4 (POE Clock Type B)") === -1, "no label joins the address to the other device")
+        compare(tools.lastArguments("arpping.exe"), ["-n", "1", "-w", "3000", "127.0.0.4"])
+
+        var button = part("readyButton")
+        dropFile(writeImage("vo1000.bin", "E"))
+        clickBackFace()
+        tryCompare(button, "labelBack", "Complete", 5000)
+        compare(tools.lastArguments("eflash.exe"),
+                ["-i", "127.0.0.4", "-m", deviceMac, "./flashfile.tmp", "--verbose"])
+        compare(second.events("update_code").length, 1)
+        compare(first.events("update_code").length, 0)
+    }
+
+    function test_addressTypedWithoutEnterIsProbedBeforeAnyFlash() {
+        var button = readyToFlash({ timestamp: "2026-12-07T05:00:00Z" })
+        var first = device
+        var second = startDevice({ address: "127.0.0.4", timestamp: "2026-12-07T05:00:00Z" })
+        var ip = part("ipAddr")
+        mouseClick(ip)
+        tryCompare(ip, "opened", true)
+        wait(300)
+        keyClick(Qt.Key_A, Qt.ControlModifier)
+        typeText("127.0.0.4")
+        mouseClick(button)
+        compare(ip.opened, false)
+        compare(ip.label, "Testing IP Address")
+        compare(button.ip, false)
+        compare(button.opened, false)
+        compare(button.labelFront, "Insert valid IP")
+        wait(500)
+        compare(tools.runCount("eflash.exe"), 0)
+        compare(first.events("update_code").length, 0)
+        compare(second.events("update_code").length, 0)
+
+        tryCompare(ip, "label", "127.0.0.4 (POE Clock Type B)", probeWait)
+        clickBackFace()
+        tryCompare(button, "labelBack", "Complete", 5000)
+        compare(tools.lastArguments("eflash.exe")[1], "127.0.0.4")
+        compare(second.events("update_code").length, 1)
+        compare(first.events("update_code").length, 0)
+    }
+
+    function test_leadingZerosNameTheSameDeviceEverywhere() {
+        startDevice({ address: "127.0.0.10", timestamp: "2026-12-07T05:00:00Z" })
+        identify("127.000.0.010")
+        var ip = part("ipAddr")
+        compare(ip.text, "127.0.0.10")
+        compare(ip.label, "127.0.0.10 (POE Clock Type B)")
+        compare(tools.lastArguments("arpping.exe"), ["-n", "1", "-w", "3000", "127.0.0.10"])
+        dropFile(writeImage("firmware.bin", "A"))
+        clickBackFace()
+        tryCompare(part("readyButton"), "labelBack", "Complete", 5000)
+        compare(tools.lastArguments("eflash.exe"),
+                ["-i", "127.0.0.10", "-m", deviceMac, "./flashfile.tmp", "--verbose"])
+        compare(uploads().length, 1)
+    }
+
+    function test_rightImageDuringARefusalIsOfferedWhenItEnds() {
+        var button = readyToFlash()
+        dropFile(writeImage("wifi.bin", "C"))
+        compare(button.labelBack, "Invalid file for selected device")
+        dropFile(writeImage("firmware.bin", "A"))
+        compare(button.bin, true)
+        // The notice's end turns the button, if only for an instant.
+        var turns = 0
+        button.openedChanged.connect(function () { ++turns })
+        tryVerify(function () { return turns > 0 }, 4000, "the refusal's notice ends")
+        compare(button.opened, true)
+        compare(button.labelBack, "Click here to flash file")
+        compare(String(button.backColor), green)
+        clickBackFace()
+        tryCompare(button, "labelBack", "Complete", 5000)
+    }
+
+    function test_afterAFlashErrorTheButtonShowsWhatTheScreenHolds() {
+        installFlasher("echo '% Complete: 40%'; echo 'ERROR: no answer from the boot loader'")
+        var button = readyToFlash()
+        clickBackFace()
+        tryCompare(button, "labelBack", "Error during flash, try again.", 5000)
+        compare(button.labelFront, "40%")
+        tryCompare(button, "labelBack", "Click here to flash file", 4000)
+        compare(String(button.backColor), green)
+        compare(button.opened, true)
+        compare(button.noProg, false)
+        compare(button.progress, 0)
+
+        // The next device is of another kind: the held image is refused.
+        startDevice({ address: "127.0.0.4", kind: "vo1000" })
+        identify("127.0.0.4")
+        compare(button.bin, false)
+        tryCompare(button, "opened", false, 4000)
+        compare(button.labelFront, "Drag and drop valid file")
+        compare(String(button.frontColor), grey)
+        compare(button.noProg, false)
     }
 }

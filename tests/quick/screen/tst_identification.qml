@@ -15,7 +15,12 @@ ScreenTestCase {
             { tag: "number too large", text: "256.1.1.1" },
             { tag: "three parts", text: "127.0.0" },
             { tag: "trailing text", text: "127.0.0.2x" },
-            { tag: "port", text: "127.0.0.2:80" }
+            { tag: "port", text: "127.0.0.2:80" },
+            { tag: "this host", text: "0.0.0.0" },
+            { tag: "this host with zeros", text: "000.00.0.0" },
+            { tag: "broadcast", text: "255.255.255.255" },
+            { tag: "lowest multicast group", text: "224.0.0.1" },
+            { tag: "highest multicast group", text: "239.255.255.255" }
         ]
     }
 
@@ -31,11 +36,14 @@ ScreenTestCase {
         compare(tools.runCount("arpping.exe"), 0)
     }
 
-    function test_leadingZerosPassTheAddressPattern() {
+    function test_leadingZerosAreReadAsDecimal() {
         enterText("ipAddr", "127.000.0.010")
         compare(part("ipAddr").label, "Testing IP Address")
         compareFaces(part("ipAddr"), yellow, yellow, "testing")
+        compare(part("ipAddr").text, "127.0.0.10")
+        compare(part("readyButton").ipAddr, "127.0.0.10")
         tryVerify(function () { return tools.runCount("arpping.exe") === 1 }, 5000)
+        compare(tools.lastArguments("arpping.exe"), ["-n", "1", "-w", "3000", "127.0.0.10"])
     }
 
     function test_nothingAnsweringIsReportedAfterTheFullWindow() {

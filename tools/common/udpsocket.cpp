@@ -43,8 +43,9 @@ bool UdpSocket::open(in_addr address, std::uint16_t port, const std::string &int
     m_interfaceIndex = interfaceIndex;
     m_source = source;
     const int on = 1;
-    // A quick re-run must not trip over the previous run's ports.
-    setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // No SO_REUSEADDR: a second flasher, or a DHCP server, on the same port
+    // would silently share our requests. UDP leaves no TIME_WAIT behind, so
+    // a quick re-run does not need it either.
     setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(m_fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     // Needs CAP_NET_RAW on older kernels; IP_PKTINFO on every send and the
@@ -60,10 +61,9 @@ bool UdpSocket::open(in_addr address, std::uint16_t port, const std::string &int
     if (bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
         const std::string portText = "UDP port " + std::to_string(port);
         if (errno == EADDRINUSE)
-            *error = portText + " is already in use by another program";
+            *error = portText + " is already in use (another flasher, or a DHCP or TFTP server?)";
         else if (errno == EACCES || errno == EPERM)
-            *error = "not permitted to use " + portText
-                + " (run as root or grant CAP_NET_BIND_SERVICE)";
+            *error = "cannot bind " + portText + ": needs root or the cap_net_bind_service capability";
         else
             *error = "cannot use " + portText + " on " + inet_ntoa(address) + ": " + std::strerror(errno);
         close(m_fd);

@@ -47,13 +47,6 @@ bool describeInterface(LinkRoute &route)
 
 }
 
-std::string addressText(in_addr address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
 {
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);

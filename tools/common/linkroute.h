@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipv4address.h"
 #include "macaddress.h"
 
 #include <netinet/in.h>
@@ -9,8 +10,8 @@
 
 // The interface and source address that the kernel's routing table picks to
 // reach an IPv4 address, with what the tools need to know about that
-// interface. Shared by arpping and eflash, which both must talk through the
-// interface the routing table names, not through whichever adapter comes first.
+// interface. The tools must talk through the interface the routing table
+// names, not through whichever adapter comes first.
 struct LinkRoute
 {
     int interfaceIndex = 0;
@@ -31,5 +32,3 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error);
 
 // The interface that holds `address` as one of this host's own addresses.
 std::optional<LinkRoute> findLocalInterface(in_addr address);
-
-std::string addressText(in_addr address);

@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# The program in a real X server (Xvfb), driven with xdotool as a user would:
+# for every way of closing the file dialog, the keyboard focus must return to
+# the program's window, and the first click on the IP row must open it for
+# typing. A typed address shows up as the MAC lookup that the screen starts
+# with it (a fake arpping.exe records it).
+# Usage: tst_filedialog_window.sh PROGRAM plain|openbox
+set -euo pipefail
+
+program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+mode=$2
+skip=77
+
+for tool in Xvfb xdotool xprop; do
+    command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit $skip; }
+done
+if [ "$mode" = openbox ] && ! command -v openbox > /dev/null; then
+    echo "SKIP: openbox is not installed"
+    exit $skip
+fi
+
+scratch=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# Starts Xvfb on the first display from :100 on that it alone serves. Other
+# X servers on this machine may live in other mount or network namespaces,
+# where their lock files cannot be seen; a server that cannot listen ends.
+start_xvfb() {
+    local number
+    for number in $(seq 100 160); do
+        [ -e "/tmp/.X$number-lock" ] && continue
+        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$scratch/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 50); do
+            kill -0 "$xvfb_pid" 2> /dev/null || break
+            if xprop -display ":$number" -root > /dev/null 2>&1; then
+                sleep 0.2
+                kill -0 "$xvfb_pid" 2> /dev/null || break
+                export DISPLAY=:$number
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2> /dev/null || true
+        wait "$xvfb_pid" 2> /dev/null || true
+    done
+    return 1
+}
+start_xvfb || { echo "SKIP: Xvfb did not start"; exit $skip; }
+pids+=("$xvfb_pid")
+export QT_QPA_PLATFORM=xcb
+unset QT_QUICK_BACKEND
+
+if [ "$mode" = openbox ]; then
+    openbox --sm-disable > "$scratch/openbox.log" 2>&1 &
+    pids+=($!)
+    sleep 1
+fi
+
+home=$scratch/home
+work=$scratch/work
+mkdir -p "$home" "$work"
+image=$home/firmware.bin
+printf 'firmware bodyODLA' > "$image"
+cat > "$work/arpping.exe" <<'EOF'
+#!/bin/sh
+echo "$@" >> arp-calls
+EOF
+chmod +x "$work/arpping.exe"
+address=127.0.0.9
+
+fail() {
+    echo "FAIL ($mode, $1): $2"
+    exit 1
+}
+
+# Waits for a visible window with exactly this title; prints its id.
+window_named() {
+    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1
+}
+
+dialog_gone() {
+    for _ in $(seq 1 50); do
+        xdotool search --onlyvisible --name '^Please choose a file$' > /dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+focus_returns_to() {
+    for _ in $(seq 1 20); do
+        [ "$(xdotool getwindowfocus 2> /dev/null)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# One fresh program for each way of closing the dialog.
+run_case() {
+    local how=$1 pid screen dialog width height x y
+    rm -f "$work/arp-calls"
+    (cd "$work" && HOME=$home exec "$program") > "$scratch/program-$how.log" 2>&1 &
+    pid=$!
+    pids+=($pid)
+    screen=$(window_named 'ZUDiruv v1.0') || fail "$how" "no program window"
+    sleep 0.5
+
+    xdotool mousemove --window "$screen" 160 400 click 1
+    dialog=$(window_named 'Please choose a file') || fail "$how" "no dialog after a click on the image"
+    # The file list fills in after the dialog shows.
+    sleep 1.5
+    eval "$(xdotool getwindowgeometry --shell "$dialog" | grep -E '^(WIDTH|HEIGHT)=')"
+    width=$WIDTH height=$HEIGHT
+    case $how in
+    enter)
+        xdotool mousemove --window "$dialog" $((width / 2)) 23 click 1
+        sleep 0.3
+        xdotool key ctrl+a
+        xdotool type --delay 20 "$image"
+        xdotool key Return
+        ;;
+    double-click)
+        xdotool mousemove --window "$dialog" 120 76 click --repeat 2 --delay 80 1
+        ;;
+    open)
+        xdotool mousemove --window "$dialog" 120 76 click 1
+        sleep 0.3
+        xdotool mousemove --window "$dialog" $((width - 42)) $((height - 17)) click 1
+        ;;
+    escape)
+        xdotool mousemove --window "$dialog" $((width / 2)) $((height / 2))
+        xdotool key Escape
+        ;;
+    cancel)
+        xdotool mousemove --window "$dialog" $((width - 124)) $((height - 17)) click 1
+        ;;
+    esac
+    dialog_gone || fail "$how" "the dialog did not close"
+    # Typing must reach the program again before any click on it.
+    focus_returns_to "$screen" || fail "$how" "the keyboard focus did not return to the program's window"
+
+    # The IP row turns in 250 ms before its text box shows.
+    xdotool mousemove --window "$screen" 160 100 click 1
+    sleep 0.6
+    xdotool type --delay 20 "$address"
+    xdotool key Return
+    for _ in $(seq 1 80); do
+        grep -qs -- "$address" "$work/arp-calls" && break
+        sleep 0.1
+    done
+    grep -qs -- "$address" "$work/arp-calls" \
+        || fail "$how" "the IP row did not take the typed address after the dialog closed"
+    kill "$pid"
+    wait "$pid" 2> /dev/null || true
+    echo "PASS ($mode, $how)"
+}
+
+for how in enter double-click open escape cancel; do
+    run_case "$how"
+done

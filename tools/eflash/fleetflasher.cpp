@@ -1,0 +1,238 @@
+#include "fleetflasher.h"
+
+#include "bootpmessage.h"
+#include "tftppacket.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint16_t bootServerPort = 67;
+// Each socket gets a bounded batch per round, so that however fast packets
+// come, every device's clocks are looked at again.
+constexpr int receiveBatch = 64;
+
+in_addr anyAddress()
+{
+    in_addr address{};
+    address.s_addr = htonl(INADDR_ANY);
+    return address;
+}
+
+int millisecondsUntil(FleetFlasher::Clock::time_point until, FleetFlasher::Clock::time_point now)
+{
+    if (until <= now)
+        return 0;
+    // Rounded up, so poll never wakes a hair before a deadline and spins.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+    return static_cast<int>(std::min<long long>(wait, 1000));
+}
+
+}
+
+FleetFlasher::FleetFlasher(std::vector<FlashTarget> targets, std::chrono::milliseconds bootLoaderWait,
+                           FlashObserver &observer)
+    : m_observer(observer)
+{
+    m_link.bootLoaderWait = bootLoaderWait;
+    for (FlashTarget &target : targets)
+        m_sessions.push_back(std::make_unique<DeviceSession>(m_sessions.size(), std::move(target), m_link, observer));
+}
+
+FleetFlasher::~FleetFlasher() = default;
+
+void FleetFlasher::failAll(const std::string &reason)
+{
+    for (auto &session : m_sessions)
+        session->fail(reason);
+}
+
+bool FleetFlasher::prepare()
+{
+    for (std::size_t i = 0; i < m_sessions.size(); ++i) {
+        const FlashTarget &target = m_sessions[i]->target();
+        if (target.image.size() > maximumImageSize)
+            m_sessions[i]->fail("the image has " + std::to_string(target.image.size())
+                                + " bytes; TFTP can carry at most " + std::to_string(maximumImageSize));
+        for (std::size_t earlier = 0; earlier < i; ++earlier) {
+            const FlashTarget &other = m_sessions[earlier]->target();
+            if (other.device.s_addr == target.device.s_addr)
+                m_sessions[i]->fail("the address " + addressText(target.device) + " is listed twice");
+            else if (other.mac == target.mac)
+                m_sessions[i]->fail("the MAC address " + formatMacAddress(target.mac) + " is listed twice");
+        }
+    }
+    return chooseLink() && openSockets();
+}
+
+bool FleetFlasher::chooseLink()
+{
+    // One run serves one link: the interface the first reachable device is
+    // routed through.
+    bool haveLink = false;
+    for (std::size_t i = 0; i < m_sessions.size(); ++i) {
+        DeviceSession &session = *m_sessions[i];
+        if (session.isDone())
+            continue;
+        const in_addr device = session.target().device;
+        std::string error;
+        const std::optional<LinkRoute> route = lookupRoute(device, &error);
+        if (!route) {
+            session.fail("no route to " + addressText(device) + ": " + error);
+            continue;
+        }
+        if (haveLink && route->interfaceIndex != m_link.route.interfaceIndex) {
+            session.fail("reached through " + route->interfaceName + ", not " + m_link.route.interfaceName
+                         + " like the devices before it: one run serves one link");
+            continue;
+        }
+        if (!haveLink)
+            m_link.route = *route;
+        haveLink = true;
+        m_observer.note(i, "Reaching " + addressText(device) + " through " + route->interfaceName + " from "
+                               + addressText(route->source)
+                               + (route->viaGateway ? " (through a gateway: the boot loader will not hear us)" : ""));
+    }
+    return haveLink;
+}
+
+bool FleetFlasher::openSockets()
+{
+    const LinkRoute &route = m_link.route;
+    std::string error;
+    const auto open = [&](UdpSocket &socket, in_addr address, std::uint16_t port) {
+        return socket.open(address, port, route.interfaceName, route.interfaceIndex, route.source, &error);
+    };
+    // BOOTP requests come as broadcasts, so that port listens on every
+    // address; TFTP requests come to the address we hand out as the server's.
+    if (!open(m_link.bootSocket, anyAddress(), bootServerPort) || !open(m_link.tftpSocket, route.source, tftp::serverPort)
+        || !open(m_link.magicSocket, route.source, 0)) {
+        failAll(error);
+        return false;
+    }
+    if (!m_link.bootSocket.boundToDevice()) {
+        for (std::size_t i = 0; i < m_sessions.size(); ++i)
+            if (!m_sessions[i]->isDone())
+                m_observer.note(i, "Note: cannot bind sockets to " + route.interfaceName
+                                       + " (on older kernels that needs root or the cap_net_raw capability)"
+                                       + "; sending through it by address instead");
+    }
+    return true;
+}
+
+bool FleetFlasher::fromOurInterface(const UdpSocket::Datagram &datagram) const
+{
+    return datagram.interfaceIndex == 0 || datagram.interfaceIndex == m_link.route.interfaceIndex;
+}
+
+DeviceSession *FleetFlasher::activeSessionFor(in_addr address)
+{
+    for (auto &session : m_sessions)
+        if (!session->isDone() && session->target().device.s_addr == address.s_addr)
+            return session.get();
+    return nullptr;
+}
+
+void FleetFlasher::handleBootPackets(Clock::time_point now)
+{
+    for (int count = 0; count < receiveBatch; ++count) {
+        const auto datagram = m_link.bootSocket.receive();
+        if (!datagram)
+            break;
+        if (!fromOurInterface(*datagram))
+            continue;
+        // Only a listed MAC address is answered.
+        const BootpMessage request(datagram->bytes);
+        for (auto &session : m_sessions)
+            if (session->handleBootRequest(request, now))
+                break;
+    }
+}
+
+void FleetFlasher::handleTftpPackets(Clock::time_point now)
+{
+    for (int count = 0; count < receiveBatch; ++count) {
+        const auto datagram = m_link.tftpSocket.receive();
+        if (!datagram)
+            break;
+        if (fromOurInterface(*datagram))
+            handleTftpDatagram(*datagram, now);
+    }
+}
+
+void FleetFlasher::handleTftpDatagram(const UdpSocket::Datagram &datagram, Clock::time_point now)
+{
+    const auto refuse = [&](std::uint16_t code, const std::string &message) {
+        m_link.tftpSocket.sendTo(datagram.from, tftp::makeError(code, message));
+    };
+    // An error is never answered, from anyone: a forged one from our own
+    // port would have us answer ourselves for ever.
+    if (tftp::opcodeOf(datagram.bytes) == tftp::Error)
+        return;
+    const std::optional<tftp::ReadRequestFields> request = tftp::parseReadRequest(datagram.bytes);
+    if (!request)
+        return refuse(tftp::IllegalOperation, "Illegal TFTP operation");
+    DeviceSession *session = activeSessionFor(datagram.from.sin_addr);
+    if (!session)
+        return refuse(tftp::AccessViolation, "Only the device being flashed may read the image");
+    if (request->mode != "octet")
+        return refuse(tftp::IllegalOperation, "Only octet mode is supported");
+    session->handleReadRequest(datagram.from, request->fileName, now);
+}
+
+bool FleetFlasher::run()
+{
+    if (!prepare())
+        return false;
+    const auto start = Clock::now();
+    for (auto &session : m_sessions)
+        if (!session->isDone())
+            session->start(start);
+
+    std::vector<pollfd> sockets;
+    std::vector<DeviceSession *> transferOwners;
+    for (;;) {
+        auto now = Clock::now();
+        auto wake = Clock::time_point::max();
+        bool anyActive = false;
+        for (auto &session : m_sessions) {
+            if (!session->isDone())
+                session->tick(now);
+            if (!session->isDone()) {
+                anyActive = true;
+                wake = std::min(wake, session->nextWake());
+            }
+        }
+        if (!anyActive)
+            break;
+
+        sockets = {{m_link.bootSocket.descriptor(), POLLIN, 0}, {m_link.tftpSocket.descriptor(), POLLIN, 0}};
+        transferOwners.clear();
+        for (auto &session : m_sessions) {
+            if (session->transferDescriptor() >= 0) {
+                sockets.push_back({session->transferDescriptor(), POLLIN, 0});
+                transferOwners.push_back(session.get());
+            }
+        }
+        if (poll(sockets.data(), sockets.size(), millisecondsUntil(wake, now)) < 0 && errno != EINTR) {
+            failAll(std::string("waiting for the devices failed: ") + std::strerror(errno));
+            break;
+        }
+        now = Clock::now();
+        if (sockets[0].revents & POLLIN)
+            handleBootPackets(now);
+        if (sockets[1].revents & POLLIN)
+            handleTftpPackets(now);
+        for (std::size_t i = 0; i < transferOwners.size(); ++i) {
+            // A read request above may have replaced this transfer.
+            if ((sockets[i + 2].revents & POLLIN) && transferOwners[i]->transferDescriptor() == sockets[i + 2].fd)
+                transferOwners[i]->handleTransferPackets(now, receiveBatch);
+        }
+    }
+    return std::all_of(m_sessions.begin(), m_sessions.end(), [](const auto &session) { return session->flashed(); });
+}
