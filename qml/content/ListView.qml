@@ -2,6 +2,7 @@ import QtQuick 2.0
 import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
+import "devicekind.js" as DeviceKind
 
 // The tool's one screen: from an IP address to a flashed device. Every
 // decision of the workflow is taken here; the rows only show its state.
@@ -42,31 +43,16 @@ Rectangle {
         row.backColor = color
     }
 
-    // Within each kind the current generation (B) takes the earlier letter.
     function kindLetter(deviceText) {
-        var letters = {
-            "POE Clock Type B": "A", "POE Clock Type A": "B",
-            "WIFI Clock Type B": "C", "WIFI Clock Type A": "D",
-            "VO1000 Type B": "E", "VO1000 Type A": "F"
-        }
-        return letters.hasOwnProperty(deviceText) ? letters[deviceText] : "G"
+        return DeviceKind.kindLetter(deviceText)
     }
 
     function deviceText(kind, generation) {
-        var names = { "POE": "POE Clock", "WIFI": "WIFI Clock", "VO1000": "VO1000" }
-        return (names.hasOwnProperty(kind) ? names[kind] : "") + " Type " + generation
+        return DeviceKind.deviceText(kind, generation)
     }
 
-    // The key is laid backwards over the last eight characters of the
-    // device's timestamp page; missing characters count as 0.
     function updateCodeFrom(timestamp) {
-        var KEY = "GKbastol"
-        var code = ""
-        for (var i = 0; i < KEY.length; ++i) {
-            var at = timestamp.length - 1 - i
-            code += String(KEY.charCodeAt(i) ^ (at >= 0 ? timestamp.charCodeAt(at) : 0))
-        }
-        return code
+        return DeviceKind.updateCodeFrom(timestamp)
     }
 
     function firstMissingRequirement() {

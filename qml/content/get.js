@@ -1,6 +1,7 @@
 // Probe worker: asks a Velquor device over HTTP what it is, and uploads the
 // update code before a flash. Runs as a WorkerScript; the screen talks to it
-// only by messages and gets exactly one answer per report request.
+// only by messages and gets exactly one answer per report request. The fleet
+// tool runs the same worker and also asks it for the index page alone.
 Qt.include("md5.js");
 
 // What the answers so far have revealed. Requests of earlier probes are never
@@ -25,6 +26,10 @@ function resetFindings() {
 
 function contains(body, text) {
     return body.indexOf(text) !== -1;
+}
+
+function showsConfigurationTitle(body) {
+    return contains(body, configurationTitles[0]) || contains(body, configurationTitles[1]);
 }
 
 // Absent, or right at the start of the body: the devices' pages were matched
@@ -72,7 +77,7 @@ function takeAnswer(probe, status, body) {
     }
 
     if (probe === "init") {
-        if (contains(body, configurationTitles[0]) || contains(body, configurationTitles[1]))
+        if (showsConfigurationTitle(body))
             initfail = false;
     } else {
         classifyPage(body);
@@ -91,7 +96,8 @@ function bodyText(request) {
     return request.responseText;
 }
 
-function requestPage(probe, ip, path, credential) {
+// `answered` gets the status and body; by default they go into the findings.
+function requestPage(probe, ip, path, credential, answered) {
     var request = new XMLHttpRequest();
     // Raw bytes first, so that the length can be checked before decoding.
     request.responseType = "arraybuffer";
@@ -99,7 +105,10 @@ function requestPage(probe, ip, path, credential) {
         if (request.readyState !== XMLHttpRequest.DONE)
             return;
         // A failed request ends here too, with status 0 and an empty body.
-        takeAnswer(probe, request.status, bodyText(request));
+        if (answered)
+            answered(request.status, bodyText(request));
+        else
+            takeAnswer(probe, request.status, bodyText(request));
     };
     // The random query keeps any cache on the way from answering.
     request.open("GET", "http://" + ip + path + "?id=" + Math.random());
@@ -118,8 +127,25 @@ function startProbe(ip, pwd) {
     requestPage("update", ip, "/var/www/update.html", digest);
 }
 
-function uploadUpdateCode(ip, pwd, code) {
+// The probe's first request alone, answered as soon as it completes and
+// leaving the findings alone. Across an address range only this goes out
+// until a Velquor title has been seen: it carries no password.
+function checkIndex(ip) {
+    requestPage("init", ip, "/index.html", hex_md5(""), function (status, body) {
+        WorkerScript.sendMessage({ index: true, ip: ip, status: status, velquor: showsConfigurationTitle(body) });
+    });
+}
+
+// With `confirm` the worker answers once the upload has ended: the fleet tool
+// starts the flasher only then, as the boot loader takes the device offline.
+function uploadUpdateCode(ip, pwd, code, confirm) {
     var request = new XMLHttpRequest();
+    if (confirm) {
+        request.onreadystatechange = function () {
+            if (request.readyState === XMLHttpRequest.DONE)
+                WorkerScript.sendMessage({ uploaded: true, ip: ip, status: request.status });
+        };
+    }
     request.open("POST", "http://" + ip + "/etc/update_code");
     request.setRequestHeader("Authorization", "Basic " + hex_md5(pwd));
     request.send(code);
@@ -147,9 +173,11 @@ function sendFindings() {
 
 WorkerScript.onMessage = function (message) {
     if (message.POST)
-        uploadUpdateCode(message.ip, message.pwd, message.code);
+        uploadUpdateCode(message.ip, message.pwd, message.code, message.confirm === true);
     else if (message.abort)
         sendFindings();
+    else if (message.index)
+        checkIndex(message.ip);
     else
         startProbe(message.ip, message.pwd);
 };

@@ -1,0 +1,208 @@
+#include "devicescanner.h"
+
+#include "deviceconversation.h"
+#include "ipv4text.h"
+#include "macaddresstext.h"
+#include "passwordbook.h"
+
+#include "device/arp.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// The screen's probe window.
+constexpr int probeWindowMs = 3000;
+
+} // namespace
+
+struct DeviceScanner::Job
+{
+    quint32 address = 0;
+    std::unique_ptr<DeviceConversation> conversation;
+    std::unique_ptr<Arp> arp;
+    bool reusable = false;
+    bool probed = false;
+    bool macDone = false;
+    DeviceConversation::Probed result;
+    QString mac;
+};
+
+DeviceScanner::DeviceScanner(ProbeEngine *engine, const PasswordBook *passwords, const QString &arpTool,
+                             int inFlightLimit, QObject *parent)
+    : QObject(parent)
+    , m_engine(engine)
+    , m_passwords(passwords)
+    , m_arpTool(arpTool)
+    , m_inFlightLimit(std::max(1, inFlightLimit))
+{
+}
+
+DeviceScanner::~DeviceScanner() = default;
+
+void DeviceScanner::start(const QVector<quint32> &addresses)
+{
+    m_addresses = addresses;
+    launchMore();
+    if (m_addresses.isEmpty())
+        QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
+}
+
+void DeviceScanner::stop()
+{
+    if (m_stopping || m_finished)
+        return;
+    m_stopping = true;
+    if (m_jobs.empty())
+        QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
+}
+
+QVector<DeviceFinding> DeviceScanner::findings() const
+{
+    QVector<DeviceFinding> sorted = m_findings;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const DeviceFinding &a, const DeviceFinding &b) { return a.address < b.address; });
+    return sorted;
+}
+
+void DeviceScanner::launchMore()
+{
+    while (!m_stopping && m_next < m_addresses.size() && int(m_jobs.size()) < m_inFlightLimit)
+        launch(m_addresses.at(m_next++));
+}
+
+void DeviceScanner::launch(quint32 address)
+{
+    auto job = std::make_unique<Job>();
+    Job *raw = job.get();
+    raw->address = address;
+    if (m_idle.empty()) {
+        raw->conversation = std::make_unique<DeviceConversation>(m_engine, formatIpv4(address), probeWindowMs);
+    } else {
+        raw->conversation = std::move(m_idle.back());
+        m_idle.pop_back();
+        raw->conversation->setAddress(formatIpv4(address));
+    }
+    m_jobs.push_back(std::move(job));
+    connect(raw->conversation.get(), &DeviceConversation::indexChecked, this,
+            [this, raw](int status, bool velquor) { indexChecked(raw, status, velquor); });
+    connect(raw->conversation.get(), &DeviceConversation::probed, this,
+            [this, raw](const DeviceConversation::Probed &result) {
+                raw->result = result;
+                raw->probed = true;
+                finishIfComplete(raw);
+            });
+    if (!raw->conversation->isValid()) {
+        ++m_silent;
+        QTimer::singleShot(0, this, [this, raw] { endJob(raw); });
+        return;
+    }
+    raw->conversation->checkIndex();
+}
+
+void DeviceScanner::indexChecked(Job *job, int status, bool velquor)
+{
+    if (!velquor) {
+        // Status 0: refused or unreachable, so nothing of it is left open.
+        job->reusable = status == 0;
+        if (status <= 0)
+            ++m_silent;
+        else
+            ++m_otherServers;
+        endJob(job);
+        return;
+    }
+    // Only now, with a Velquor title seen, does the password leave.
+    job->conversation->probe(m_passwords->passwordFor(job->address));
+    lookUpMac(job);
+}
+
+void DeviceScanner::lookUpMac(Job *job)
+{
+    if (m_arpTool.isEmpty()) {
+        job->macDone = true;
+        return;
+    }
+    job->arp = std::make_unique<Arp>();
+    Arp *arp = job->arp.get();
+    arp->setProgram(m_arpTool);
+    connect(arp, &Arp::received, this, [job](const QString &mac) {
+        if (job->mac.isEmpty() && isMacAddressText(mac.trimmed()))
+            job->mac = mac.trimmed().toUpper();
+    });
+    auto done = [this, job] {
+        if (job->macDone)
+            return;
+        job->macDone = true;
+        finishIfComplete(job);
+    };
+    connect(arp, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, done);
+    connect(arp, &QProcess::errorOccurred, this, [done](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            done();
+    });
+    arp->getMac(formatIpv4(job->address));
+}
+
+void DeviceScanner::finishIfComplete(Job *job)
+{
+    if (!job->probed || !job->macDone)
+        return;
+    const DeviceConversation::Probed &result = job->result;
+    if (result.initfail) {
+        // Its title went away between the two questions.
+        ++m_silent;
+    } else {
+        DeviceFinding finding;
+        finding.address = job->address;
+        finding.type = result.type;
+        finding.kindName = result.kindName;
+        finding.generation = result.generation;
+        finding.deviceText = result.deviceText;
+        finding.letter = result.letter;
+        finding.updateCode = result.updateCode;
+        finding.mac = job->mac;
+        finding.givenPassword = m_passwords->sourceFor(job->address) == PasswordBook::Source::Given;
+        finding.password = m_passwords->passwordFor(job->address);
+        if (result.unauthorized) {
+            // What a refused password still lets through says nothing reliable.
+            finding.state = DeviceFinding::State::WantsPassword;
+            finding.letter.clear();
+        }
+        else if (result.letter == QLatin1String("G"))
+            finding.state = DeviceFinding::State::KindUnknown;
+        m_findings.append(finding);
+    }
+    endJob(job);
+}
+
+void DeviceScanner::endJob(Job *job)
+{
+    const auto at = std::find_if(m_jobs.begin(), m_jobs.end(),
+                                 [job](const std::unique_ptr<Job> &held) { return held.get() == job; });
+    if (at == m_jobs.end())
+        return;
+    // Not from inside the conversation's or the lookup's own signal.
+    Job *ending = at->release();
+    m_jobs.erase(at);
+    if (ending->reusable) {
+        ending->conversation->disconnect(this);
+        m_idle.push_back(std::move(ending->conversation));
+    }
+    QTimer::singleShot(0, this, [ending] { delete ending; });
+    ++m_done;
+    emit addressDone(m_done, m_addresses.size());
+    launchMore();
+    if (m_jobs.empty() && (m_stopping || m_next >= m_addresses.size()))
+        finishOnce();
+}
+
+void DeviceScanner::finishOnce()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    emit finished();
+}

@@ -1,0 +1,63 @@
+#include "fleetreport.h"
+
+#include "ipv4text.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+QJsonValue timeText(const QDateTime &time)
+{
+    return time.isValid() ? QJsonValue(time.toString(Qt::ISODateWithMs)) : QJsonValue();
+}
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+} // namespace
+
+QByteArray FleetReport::toJson() const
+{
+    QVector<Entry> byAddress = m_entries;
+    std::sort(byAddress.begin(), byAddress.end(), [](const Entry &a, const Entry &b) {
+        return parseIpv4(a.address).value_or(0) < parseIpv4(b.address).value_or(0);
+    });
+    QJsonArray devices;
+    for (const Entry &entry : byAddress) {
+        devices.append(QJsonObject{
+            {QStringLiteral("address"), entry.address},
+            {QStringLiteral("mac"), textOrNull(entry.mac)},
+            {QStringLiteral("kind"), textOrNull(entry.kind)},
+            {QStringLiteral("generation"), textOrNull(entry.generation)},
+            {QStringLiteral("letter"), textOrNull(entry.letter)},
+            {QStringLiteral("image"), textOrNull(entry.image)},
+            {QStringLiteral("image_sha256"), textOrNull(entry.imageSha256)},
+            {QStringLiteral("result"), entry.result},
+            {QStringLiteral("error"), textOrNull(entry.error)},
+            {QStringLiteral("seconds"), qRound(entry.seconds * 10) / 10.0},
+        });
+    }
+    const QJsonObject root{
+        {QStringLiteral("started"), timeText(m_started)},
+        {QStringLiteral("finished"), timeText(m_finished)},
+        {QStringLiteral("devices"), devices},
+    };
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+bool FleetReport::write(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(toJson()) < 0 || !file.commit()) {
+        *error = QStringLiteral("cannot write report \"%1\": %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
