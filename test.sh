@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite headless;
 # then builds the native tests again with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs them.
+# UndefinedBehaviorSanitizer and runs them; last, a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,3 +14,5 @@ scripts/setup.sh --target native_tests build-sanitize -DZUDIRUV_SANITIZE=ON -DCM
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
     ctest --output-on-failure --timeout 300 -L native)
+
+fuzz/run.sh --smoke
