@@ -20,15 +20,8 @@ for tool in zudiruv-fleet velquor-sim arpping.exe; do
     [ -x "$bin/$tool" ] || { echo "no $bin/$tool; build first" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-cleanup() {
-    local pid
-    for pid in $(jobs -p); do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work" || exit 1
+source "@CMAKE_SOURCE_DIR@/tests/support/scratch.sh"
+enter_scratch_dir
 
 kinds=(poe wifi vo1000 poe wifi vo1000 poe poe)
 generations=(A B A B A B A B)

@@ -11,16 +11,9 @@ if [ -z "${FLEET_TEST_NAMESPACE:-}" ]; then
 fi
 ip link set lo up
 
-work=$(mktemp -d)
-cleanup() {
-    local pid
-    for pid in $(jobs -p); do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/scratch.sh"
+enter_scratch_dir
 trap 'exit 1' INT TERM
-cd "$work" || exit 1
 
 password=Fleet-S3cret
 password_digest=$(printf %s "$password" | md5sum | cut -d' ' -f1)
