@@ -43,18 +43,6 @@ Rectangle {
         row.backColor = color
     }
 
-    function kindLetter(deviceText) {
-        return DeviceKind.kindLetter(deviceText)
-    }
-
-    function deviceText(kind, generation) {
-        return DeviceKind.deviceText(kind, generation)
-    }
-
-    function updateCodeFrom(timestamp) {
-        return DeviceKind.updateCodeFrom(timestamp)
-    }
-
     function firstMissingRequirement() {
         if (!readyButton.ip)
             return "Insert valid IP"
@@ -105,7 +93,7 @@ Rectangle {
         macAddr.validateMAC()
         if (result.update !== "") {
             readyButton.updateCode = true
-            update.updateCode = updateCodeFrom(result.update)
+            update.updateCode = DeviceKind.updateCodeFrom(result.update)
         }
         ipAddr.check = false
         resp.complete = true
@@ -137,8 +125,8 @@ Rectangle {
             password.frontColor = green
             password.hide()
 
-            var device = deviceText(result.type, result.version)
-            readyButton.type = kindLetter(device)
+            var device = DeviceKind.deviceText(result.type, result.version)
+            readyButton.type = DeviceKind.kindLetter(device)
             if (readyButton.bin)
                 f.testFile(readyButton.file, readyButton.type)
 
