@@ -2,12 +2,55 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace FileSystem {
+
+namespace {
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Writes all of `bytes`, going on after a short write or an interruption.
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+QString linkRefusal(const QString &path)
+{
+    return QStringLiteral("\"%1\" is a symbolic link; it is not followed").arg(path);
+}
+
+bool usablePath(const QString &path, QString *error)
+{
+    if (path.isEmpty() || path.contains(QChar(0))) {
+        *error = QStringLiteral("\"%1\" is no usable file name").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 bool openRegularForReading(QFile &file, const QString &path)
 {
@@ -35,6 +78,74 @@ bool replace(const QString &from, const QString &to)
 void remove(const QString &path)
 {
     ::unlink(path.toUtf8().constData());
+}
+
+bool appendRecord(const QString &path, const QByteArray &record, QString *error)
+{
+    if (!usablePath(path, error))
+        return false;
+    const QByteArray name = path.toUtf8();
+    const int fd = ::open(name.constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const int code = errno;
+        *error = code == ELOOP ? linkRefusal(path)
+                               : QStringLiteral("cannot open \"%1\": %2").arg(path, systemError(code));
+        return false;
+    }
+    struct stat info;
+    bool appended = false;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = QStringLiteral("\"%1\" is not a regular file").arg(path);
+    } else if (!writeAll(fd, record)) {
+        const int code = errno;
+        // A record cut short would leave half a line for every later reader.
+        if (::ftruncate(fd, info.st_size) != 0) {
+            // Nothing more can be done; the error below says the append failed.
+        }
+        *error = QStringLiteral("cannot append to \"%1\": %2").arg(path, systemError(code));
+    } else {
+        appended = true;
+    }
+    ::close(fd);
+    return appended;
+}
+
+bool writeWhole(const QString &path, const QByteArray &contents, QString *error)
+{
+    if (!usablePath(path, error))
+        return false;
+    const QByteArray name = path.toUtf8();
+    struct stat existing;
+    mode_t mode = 0600;
+    if (::lstat(name.constData(), &existing) == 0) {
+        if (S_ISLNK(existing.st_mode)) {
+            *error = linkRefusal(path);
+            return false;
+        }
+        if (!S_ISREG(existing.st_mode)) {
+            *error = QStringLiteral("\"%1\" is not a regular file").arg(path);
+            return false;
+        }
+        mode = existing.st_mode & 07777;
+    }
+    // mkstemp creates its file exclusively (O_EXCL) with mode 0600.
+    QByteArray scratch = name + ".XXXXXX";
+    const int fd = ::mkstemp(scratch.data());
+    if (fd < 0) {
+        *error = QStringLiteral("cannot create a file beside \"%1\": %2").arg(path, systemError(errno));
+        return false;
+    }
+    const bool written = writeAll(fd, contents) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const int code = errno;
+    ::close(fd);
+    if (!written || ::rename(scratch.constData(), name.constData()) != 0) {
+        const int renameCode = written ? errno : code;
+        ::unlink(scratch.constData());
+        *error = QStringLiteral("cannot write \"%1\": %2").arg(path, systemError(renameCode));
+        return false;
+    }
+    return true;
 }
 
 } // namespace FileSystem

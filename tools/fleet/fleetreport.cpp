@@ -1,11 +1,11 @@
 #include "fleetreport.h"
 
 #include "ipv4text.h"
+#include "platform/filesystem.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -54,9 +54,9 @@ QByteArray FleetReport::toJson() const
 
 bool FleetReport::write(const QString &path, QString *error) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(toJson()) < 0 || !file.commit()) {
-        *error = QStringLiteral("cannot write report \"%1\": %2").arg(path, file.errorString());
+    QString reason;
+    if (!FileSystem::writeWhole(path, toJson(), &reason)) {
+        *error = QStringLiteral("cannot write report: %1").arg(reason);
         return false;
     }
     return true;
