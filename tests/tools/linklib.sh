@@ -35,6 +35,27 @@ work=$(mktemp -d)
 chmod 755 "$work"
 background_pids=()
 
+# The tools under test. With ZUDIRUV_WINE_TOOLS (the folder holding the
+# Windows builds) and ZUDIRUV_WINE_PREFIX (a Wine prefix made once by
+# wineboot) they are the Windows builds, run by Wine from a copy of that
+# prefix of this test's own: Wine's server opens every socket in the network
+# namespace it was started in, so one prefix must serve one namespace.
+eflash=("$bin/eflash.exe")
+arpping=("$bin/arpping.exe")
+under_wine=
+wine_prefix=
+if [ -n "${ZUDIRUV_WINE_TOOLS:-}" ]; then
+    under_wine=yes
+    [ -f "${ZUDIRUV_WINE_PREFIX:-}/system.reg" ] || { echo "no Wine prefix at ${ZUDIRUV_WINE_PREFIX:-}"; exit 1; }
+    wine_prefix=$work/wine-prefix
+    # Links for the files Wine only reads; the registry is written, so copied.
+    cp -al "$ZUDIRUV_WINE_PREFIX" "$wine_prefix"
+    for file in "$wine_prefix"/*.reg; do cp --remove-destination "$ZUDIRUV_WINE_PREFIX/${file##*/}" "$file"; done
+    wine_run=(env WINEPREFIX="$wine_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine)
+    eflash=("${wine_run[@]}" "$ZUDIRUV_WINE_TOOLS/eflash.exe")
+    arpping=("${wine_run[@]}" "$ZUDIRUV_WINE_TOOLS/arpping.exe")
+fi
+
 # end_runs PID...: ends these background runs and waits for them.
 end_runs() {
     local pid
@@ -46,6 +67,7 @@ end_runs() {
 
 cleanup() {
     end_runs "${background_pids[@]}"
+    [ -z "$wine_prefix" ] || WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null
     ip netns del "$host_ns" 2>/dev/null
     ip netns del "$device_ns" 2>/dev/null
     [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
@@ -68,6 +90,18 @@ check() { # description, then a command that must succeed
         echo "FAIL - $description"
         failures=$((failures + 1))
     fi
+}
+
+# skip_case DESCRIPTION REASON: a case this run cannot make, said so.
+skip_case() {
+    echo "skip - $1: $2"
+}
+
+# Whether the tools under test run under Wine; with a reason, says that the
+# case named first is skipped for it.
+wine_cannot() { # DESCRIPTION REASON
+    [ -n "$under_wine" ] || return 1
+    skip_case "$1" "$2"
 }
 
 finish() {
@@ -169,7 +203,7 @@ flash_over_link() {
     local sim_pid=$!
     background_pids+=("$sim_pid")
     "$before_flasher"
-    (cd "$(dirname "$image")" && in_host timeout 120 "${eflash_runner[@]}" "$bin/eflash.exe" -i "$device_ip" -m "$device_mac" \
+    (cd "$(dirname "$image")" && in_host timeout 120 "${eflash_runner[@]}" "${eflash[@]}" -i "$device_ip" -m "$device_mac" \
         "./$(basename "$image")" --verbose "${eflash_options[@]}") > "$work/eflash.out" 2>&1
     echo $? > "$work/eflash.rc"
     wait "$sim_pid"

@@ -11,6 +11,7 @@ unprivileged=$([ "${1:-}" = unprivileged ] && echo yes)
 count=${FLEET_DEVICES:-$([ -n "$unprivileged" ] && echo 4 || echo 16)}
 silent=$((count + 1))
 
+[ -n "$unprivileged" ] && [ -n "$under_wine" ] && skip "a Wine prefix serves only its owner: no unprivileged runs"
 make_fleet "$silent"
 
 arguments=()
@@ -30,7 +31,7 @@ for i in $(seq 1 "$silent"); do
 done
 runner=()
 [ -n "$unprivileged" ] && runner=("${as_unprivileged[@]}")
-(cd "$work" && in_host timeout 120 "${runner[@]}" "$bin/eflash.exe" "${arguments[@]}" --bootloader-wait-ms 20000 --verbose) \
+(cd "$work" && in_host timeout 120 "${runner[@]}" "${eflash[@]}" "${arguments[@]}" --bootloader-wait-ms 20000 --verbose) \
     > "$work/eflash.out" 2>&1
 echo $? > "$work/eflash.rc"
 for pid in "${sims[@]}"; do wait "$pid"; done

@@ -6,8 +6,9 @@
 #include <optional>
 #include <string>
 
-// Asks for a MAC address with raw ARP requests on one Ethernet interface.
-// Needs a packet socket, which only root or CAP_NET_RAW may open.
+// Asks for a MAC address with ARP requests on one Ethernet interface: raw
+// ones through a packet socket, which only root or CAP_NET_RAW may open, or
+// on Windows through SendARP, which needs no rights but may be missing.
 class ArpProbe
 {
 public:
@@ -24,9 +25,15 @@ public:
     // replies or `wait` has passed.
     std::optional<MacAddress> resolve(in_addr target, std::chrono::milliseconds wait);
 
+    // Why resolve() cannot work at all, found out by trying; empty while
+    // it can.
+    const std::string &unusable() const { return m_unusable; }
+
 private:
     bool sendRequest(in_addr target);
 
     LinkRoute m_route;
+    // The packet socket (Linux only).
     int m_socket = -1;
+    std::string m_unusable;
 };

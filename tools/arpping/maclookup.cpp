@@ -64,8 +64,14 @@ int lookUpMac(in_addr address, int count, std::chrono::milliseconds wait)
     bool anyAnswer = false;
     for (int probe = 0; probe < count; ++probe) {
         const auto start = Clock::now();
-        const std::optional<MacAddress> mac = useRawArp ? arpProbe.resolve(address, wait)
-                                                        : neighbourProbe.resolve(address, wait);
+        std::optional<MacAddress> mac = useRawArp ? arpProbe.resolve(address, wait) : std::nullopt;
+        if (useRawArp && !arpProbe.unusable().empty()) {
+            std::fprintf(stderr, "arpping: %s; using the neighbour table instead\n", arpProbe.unusable().c_str());
+            useRawArp = false;
+        }
+        if (!useRawArp)
+            mac = neighbourProbe.resolve(address, wait - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                             Clock::now() - start));
         if (mac) {
             anyAnswer = true;
             std::printf("Reply from %s for %s on %s in %.1f ms\n", formatMacAddress(*mac).c_str(),

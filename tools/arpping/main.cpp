@@ -13,21 +13,22 @@
 // line (the reason and the usage on standard error).
 //
 // The probe goes out on the interface the routing table uses to reach
-// ADDRESS: raw ARP where a packet socket may be opened (root, CAP_NET_RAW),
-// otherwise the kernel's neighbour table after a datagram that makes the
-// kernel resolve the address. One of this host's own addresses answers with
+// ADDRESS: raw ARP where a packet socket may be opened (root, CAP_NET_RAW;
+// SendARP on Windows), otherwise the kernel's neighbour table after a
+// datagram that makes the kernel resolve the address. One of this host's own addresses answers with
 // its interface's hardware address (00:00:00:00:00:00 on loopback).
 // ARPPING_METHOD=neighbour selects the neighbour table even for root.
 
 #include "maclookup.h"
 #include "optiontable.h"
+#include "programstart.h"
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
     // The caller reads our output through a pipe, line by line, as it comes.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const ProgramStart start(argc, argv);
     int count = 0;
     std::chrono::milliseconds wait{};
     in_addr address{};
@@ -37,7 +38,7 @@ int main(int argc, char **argv)
     options.number("-n", "COUNT", "probes, 1..1000, one a second", &count, 1, 1000).required()
         .milliseconds("-w", "TIMEOUT_MS", "how long each probe waits, 1..600000", &wait, 1, 600000).required()
         .positional("IPV4_ADDRESS", "the device's address", OptionTable::deviceAddressReader(&address));
-    if (const auto exitCode = options.parseCommandLine(argc, argv)) {
+    if (const auto exitCode = options.parseCommandLine(start.count(), start.arguments())) {
         // The caller reads only standard output, and must hear that no
         // answer comes. The command line's text is not echoed there: it
         // could hold a line of its own.

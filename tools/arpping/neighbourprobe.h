@@ -6,9 +6,9 @@
 #include <optional>
 
 // Finds a MAC address without privileges: a datagram to the address makes
-// the kernel resolve it, and the kernel's neighbour table (/proc/net/arp)
-// then holds the answer. An entry the kernel still trusts from earlier
-// traffic counts as an answer as well.
+// the kernel resolve it, and the kernel's neighbour table (/proc/net/arp;
+// GetIpNetTable2 on Windows) then holds the answer. An entry the kernel
+// still trusts from earlier traffic counts as an answer as well.
 class NeighbourProbe
 {
 public:
@@ -17,6 +17,7 @@ public:
     std::optional<MacAddress> resolve(in_addr target, std::chrono::milliseconds wait);
 
 private:
+    // These two differ per system.
     std::optional<MacAddress> lookUp(in_addr target) const;
     void prompt(in_addr target) const;
 

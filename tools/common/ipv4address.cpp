@@ -1,6 +1,6 @@
 #include "ipv4address.h"
 
-#include <arpa/inet.h>
+#include "socketapi.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <netinet/in.h>
+#include "socketapi.h"
 
 #include <optional>
 #include <string>

@@ -3,7 +3,7 @@
 #include "ipv4address.h"
 #include "macaddress.h"
 
-#include <netinet/in.h>
+#include "socketapi.h"
 
 #include <optional>
 #include <string>
@@ -27,7 +27,8 @@ struct LinkRoute
     MacAddress hardwareAddress{};
 };
 
-// Asks the routing table (over netlink) for the route to `destination`.
+// Asks the routing table (netlink; GetBestRoute2 on Windows) for the route
+// to `destination`.
 std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error);
 
 // The interface that holds `address` as one of this host's own addresses.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <netinet/in.h>
+#include "socketapi.h"
 
 #include <cstdint>
 #include <optional>
@@ -9,7 +9,8 @@
 
 // A UDP socket pinned to one interface. Datagrams leave through that
 // interface with its address as source (IP_PKTINFO), so a broadcast cannot
-// slip out through another adapter even where SO_BINDTODEVICE is refused.
+// slip out through another adapter even where binding to the interface
+// (SO_BINDTODEVICE, IP_UNICAST_IF on Windows) is refused.
 class UdpSocket
 {
 public:
@@ -32,16 +33,18 @@ public:
     bool open(in_addr address, std::uint16_t port, const std::string &interfaceName,
               int interfaceIndex, in_addr source, std::string *error);
 
-    int descriptor() const { return m_fd; }
+    SocketHandle descriptor() const { return m_socket; }
     std::uint16_t localPort() const;
     bool boundToDevice() const { return m_boundToDevice; }
+    // What binding to the interface needs, for the note when it was refused.
+    static std::string boundToDeviceNeeds();
 
     bool sendTo(in_addr address, std::uint16_t port, const std::vector<std::uint8_t> &bytes) const;
     bool sendTo(const sockaddr_in &to, const std::vector<std::uint8_t> &bytes) const;
     std::optional<Datagram> receive() const;
 
 private:
-    int m_fd = -1;
+    SocketHandle m_socket = noSocket;
     int m_interfaceIndex = 0;
     in_addr m_source{};
     bool m_boundToDevice = false;

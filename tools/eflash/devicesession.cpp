@@ -5,8 +5,6 @@
 #include "neighbourentry.h"
 #include "tftppacket.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 
 namespace {
@@ -89,9 +87,9 @@ DeviceSession::Clock::time_point DeviceSession::nextWake() const
     return Clock::time_point::max();
 }
 
-int DeviceSession::transferDescriptor() const
+SocketHandle DeviceSession::transferDescriptor() const
 {
-    return m_phase == Phase::Transferring ? m_transfer->descriptor() : -1;
+    return m_phase == Phase::Transferring ? m_transfer->descriptor() : noSocket;
 }
 
 void DeviceSession::sendMagicPacket()

@@ -49,7 +49,7 @@ public:
     bool isDone() const { return m_phase == Phase::Done; }
     bool flashed() const { return m_flashed; }
     const FlashTarget &target() const { return m_target; }
-    int transferDescriptor() const;
+    SocketHandle transferDescriptor() const;
 
 private:
     enum class Phase { WaitingForBootLoader, WaitingForRequest, Transferring, Done };

@@ -25,8 +25,7 @@ int flashFromFiles(const std::vector<FlashRequest> &requests, std::chrono::milli
         target.device = request.device;
         target.mac = request.mac;
         target.image = std::move(*image);
-        const std::size_t slash = request.imagePath.find_last_of('/');
-        target.bootFile = slash == std::string::npos ? request.imagePath : request.imagePath.substr(slash + 1);
+        target.bootFile = imageFileName(request.imagePath);
         targets.push_back(std::move(target));
         reports.push_back(std::move(report));
     }

@@ -3,12 +3,7 @@
 #include "bootpmessage.h"
 #include "tftppacket.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -119,7 +114,7 @@ bool FleetFlasher::openSockets()
         for (std::size_t i = 0; i < m_sessions.size(); ++i)
             if (!m_sessions[i]->isDone())
                 m_observer.note(i, "Note: cannot bind sockets to " + route.interfaceName
-                                       + " (on older kernels that needs root or the cap_net_raw capability)"
+                                       + " (" + UdpSocket::boundToDeviceNeeds() + ")"
                                        + "; sending through it by address instead");
     }
     return true;
@@ -214,13 +209,14 @@ bool FleetFlasher::run()
         sockets = {{m_link.bootSocket.descriptor(), POLLIN, 0}, {m_link.tftpSocket.descriptor(), POLLIN, 0}};
         transferOwners.clear();
         for (auto &session : m_sessions) {
-            if (session->transferDescriptor() >= 0) {
+            if (session->transferDescriptor() != noSocket) {
                 sockets.push_back({session->transferDescriptor(), POLLIN, 0});
                 transferOwners.push_back(session.get());
             }
         }
-        if (poll(sockets.data(), sockets.size(), millisecondsUntil(wake, now)) < 0 && errno != EINTR) {
-            failAll(std::string("waiting for the devices failed: ") + std::strerror(errno));
+        if (pollSockets(sockets.data(), sockets.size(), millisecondsUntil(wake, now)) < 0
+            && lastSocketFailure() != SocketFailure::Interrupted) {
+            failAll("waiting for the devices failed: " + lastSocketErrorText());
             break;
         }
         now = Clock::now();

@@ -10,3 +10,6 @@
 // limit ever comes into memory. `error` gets a reason phrased for the user.
 std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, std::size_t limit,
                                                        std::string *error);
+
+// The file name that ends `path`; on Windows a backslash separates too.
+std::string imageFileName(const std::string &path);

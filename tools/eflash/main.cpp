@@ -8,7 +8,8 @@
 // (port 67) gets IP and the image name; its TFTP read request (port 69) gets
 // IMAGE. Everything goes through the interface the routing table uses to
 // reach IP. Needs root or the cap_net_bind_service capability for ports 67
-// and 69, and refuses to share them with another program.
+// and 69 (on Windows, no other program holding them), and refuses to share
+// them with another program.
 //
 // Output, one line at a time on standard output: "% Complete: N%" as the
 // image goes out (N rising to 100), "ERROR: reason" on failure, and with
@@ -28,11 +29,13 @@
 #include "flashfromfile.h"
 #include "flashreport.h"
 #include "optiontable.h"
+#include "programstart.h"
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
+    const ProgramStart start(argc, argv);
     std::vector<in_addr> devices;
     std::vector<MacAddress> macs;
     std::vector<std::string> images;
@@ -59,7 +62,7 @@ int main(int argc, char **argv)
             images.push_back(path);
             return std::string();
         }, 1, 4096);
-    auto exitCode = options.parseCommandLine(argc, argv);
+    auto exitCode = options.parseCommandLine(start.count(), start.arguments());
     std::string problem = options.problem();
     if (!exitCode && (devices.size() != macs.size() || devices.size() != images.size())) {
         problem = "give -i, -m and IMAGE once for each device";

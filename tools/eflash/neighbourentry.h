@@ -2,7 +2,7 @@
 
 #include "macaddress.h"
 
-#include <netinet/in.h>
+#include "socketapi.h"
 
 #include <string>
 

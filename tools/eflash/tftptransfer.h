@@ -35,7 +35,7 @@ public:
     Clock::time_point deadline() const { return m_lastSent + retransmitInterval; }
     std::size_t bytesAcknowledged() const;
     const sockaddr_in &client() const { return m_client; }
-    int descriptor() const { return m_socket.descriptor(); }
+    SocketHandle descriptor() const { return m_socket.descriptor(); }
     std::optional<UdpSocket::Datagram> receiveFromSocket() const { return m_socket.receive(); }
     std::uint16_t port() const { return m_socket.localPort(); }
     int retransmissions() const { return m_totalRetransmissions; }

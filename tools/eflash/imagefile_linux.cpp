@@ -65,3 +65,9 @@ std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, 
     image.resize(filled);
     return image;
 }
+
+std::string imageFileName(const std::string &path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}

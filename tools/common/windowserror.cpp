@@ -1,0 +1,19 @@
+#include "windowserror.h"
+
+#include <windows.h>
+
+std::string windowsErrorText(unsigned long code)
+{
+    char *text = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                            | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                        nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    std::string result = length > 0 && text ? std::string(text, length) : std::string();
+    LocalFree(text);
+    while (!result.empty() && (result.back() == ' ' || result.back() == '.' || result.back() == '\r'
+                               || result.back() == '\n'))
+        result.pop_back();
+    if (result.empty())
+        result = "Windows error";
+    return result + " (" + std::to_string(code) + ")";
+}

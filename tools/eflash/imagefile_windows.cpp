@@ -1,0 +1,88 @@
+#include "imagefile.h"
+
+#include "windowserror.h"
+
+#include <windows.h>
+
+namespace {
+
+struct HandleCloser
+{
+    HANDLE handle;
+    ~HandleCloser() { CloseHandle(handle); }
+};
+
+std::wstring wide(const std::string &text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, result.data(), size);
+    result.pop_back();
+    return result;
+}
+
+}
+
+std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, std::size_t limit,
+                                                       std::string *error)
+{
+    // The command line came as UTF-8; the wide call opens any name.
+    const std::wstring widePath = wide(path);
+    if (widePath.empty()) {
+        *error = "the name is not valid text";
+        return std::nullopt;
+    }
+    // Backup semantics so that a directory opens too and can be named as
+    // such; the type is checked on the open handle, so a swap after the check
+    // cannot fool us.
+    const HANDLE file = CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = windowsErrorText(GetLastError());
+        return std::nullopt;
+    }
+    const HandleCloser closer{file};
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information)) {
+        *error = "it is not a regular file";
+        return std::nullopt;
+    }
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        *error = "it is a directory";
+        return std::nullopt;
+    }
+    const unsigned long long size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32)
+        | information.nFileSizeLow;
+    if (size > limit) {
+        *error = "it has " + std::to_string(size) + " bytes; TFTP can carry at most " + std::to_string(limit);
+        return std::nullopt;
+    }
+
+    // One byte more than the size seen, to notice a file that grew since.
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(size) + 1);
+    std::size_t filled = 0;
+    while (filled < image.size()) {
+        DWORD count = 0;
+        if (!ReadFile(file, image.data() + filled, static_cast<DWORD>(image.size() - filled), &count, nullptr)) {
+            *error = windowsErrorText(GetLastError());
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        filled += count;
+    }
+    if (filled != size) {
+        *error = "it changed while being read";
+        return std::nullopt;
+    }
+    image.resize(filled);
+    return image;
+}
+
+std::string imageFileName(const std::string &path)
+{
+    const std::size_t separator = path.find_last_of("/\\:");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
