@@ -51,7 +51,8 @@ if [ -n "${ZUDIRUV_WINE_TOOLS:-}" ]; then
     # Links for the files Wine only reads; the registry is written, so copied.
     cp -al "$ZUDIRUV_WINE_PREFIX" "$wine_prefix"
     for file in "$wine_prefix"/*.reg; do cp --remove-destination "$ZUDIRUV_WINE_PREFIX/${file##*/}" "$file"; done
-    wine_run=(env WINEPREFIX="$wine_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine)
+    # The locale tells Wine that file names are UTF-8.
+    wine_run=(env LANG=C.UTF-8 WINEPREFIX="$wine_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine)
     eflash=("${wine_run[@]}" "$ZUDIRUV_WINE_TOOLS/eflash.exe")
     arpping=("${wine_run[@]}" "$ZUDIRUV_WINE_TOOLS/arpping.exe")
 fi
