@@ -21,6 +21,8 @@
 #ifdef _WIN32
 using SocketHandle = SOCKET;
 inline constexpr SocketHandle noSocket = INVALID_SOCKET;
+// A Winsock socket is no file descriptor: close() on one would not compile.
+int close(SocketHandle) = delete;
 #else
 using SocketHandle = int;
 inline constexpr SocketHandle noSocket = -1;
