@@ -41,5 +41,5 @@ SocketFailure lastSocketFailure();
 std::string lastSocketErrorText();
 
 // poll() on POSIX, WSAPoll() on Windows: -1 on failure, else the number of
-// entries with events.
+// entries with events. Entries holding noSocket are skipped on both.
 int pollSockets(pollfd *entries, std::size_t count, int timeoutMilliseconds);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace {
 
 // Winsock stays started for the life of the process; Windows cleans up at
@@ -60,5 +62,23 @@ std::string lastSocketErrorText()
 
 int pollSockets(pollfd *entries, std::size_t count, int timeoutMilliseconds)
 {
-    return WSAPoll(entries, static_cast<ULONG>(count), timeoutMilliseconds);
+    // poll() skips an entry without a socket; older WSAPoll fails on it, so
+    // only the others are asked about.
+    std::vector<pollfd> asked;
+    std::vector<std::size_t> positions;
+    for (std::size_t i = 0; i < count; ++i) {
+        entries[i].revents = 0;
+        if (entries[i].fd != noSocket) {
+            asked.push_back(entries[i]);
+            positions.push_back(i);
+        }
+    }
+    if (asked.empty()) {
+        Sleep(static_cast<DWORD>(timeoutMilliseconds < 0 ? 0 : timeoutMilliseconds));
+        return 0;
+    }
+    const int result = WSAPoll(asked.data(), static_cast<ULONG>(asked.size()), timeoutMilliseconds);
+    for (std::size_t i = 0; i < asked.size(); ++i)
+        entries[positions[i]].revents = asked[i].revents;
+    return result;
 }

@@ -52,8 +52,8 @@ bool UdpSocket::open(in_addr address, std::uint16_t port, const std::string &, i
     option(SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &on, sizeof on);
     option(SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     option(IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    // IP_UNICAST_IF takes the index in network byte order; broadcasts then
-    // leave through this interface as well.
+    // IP_UNICAST_IF takes the index in network byte order; the IP_PKTINFO
+    // on every send names the interface as well, in case it is refused.
     const DWORD index = htonl(static_cast<DWORD>(interfaceIndex));
     m_boundToDevice = option(IPPROTO_IP, IP_UNICAST_IF, &index, sizeof index);
     // Without this an ICMP "port unreachable" for an earlier datagram fails
