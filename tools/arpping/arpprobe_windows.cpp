@@ -64,8 +64,10 @@ std::optional<MacAddress> ArpProbe::resolve(in_addr target, std::chrono::millise
         auto call = std::make_shared<ArpCall>();
         call->target = target;
         call->source = m_route.source;
-        HANDLE thread = CreateThread(nullptr, 0, runArpCall, new std::shared_ptr<ArpCall>(call), 0, nullptr);
+        auto *holder = new std::shared_ptr<ArpCall>(call);
+        HANDLE thread = CreateThread(nullptr, 0, runArpCall, holder, 0, nullptr);
         if (!thread) {
+            delete holder;
             m_unusable = "cannot start SendARP: " + windowsErrorText(GetLastError());
             return std::nullopt;
         }
