@@ -123,13 +123,30 @@ Flipable {
 
     // Screen readers: a button while closed, a text field while open, named
     // by what it shows; the colour's meaning goes into the description.
-    Accessible.role: opened ? Accessible.EditableText : Accessible.Button
-    Accessible.name: opened ? placeHolder : label
-    Accessible.description: ColourMeaning.of(opened ? backColor : frontColor)
-    Accessible.passwordEdit: true
+    // While open, the text field below speaks for the bar: a text field's
+    // value is read from its `text`, which here is the password in clear.
+    Accessible.role: Accessible.Button
+    Accessible.ignored: opened
+    Accessible.name: label
+    Accessible.description: ColourMeaning.of(frontColor)
     Accessible.focusable: true
     Accessible.focused: hasKeyboard
     Accessible.onPressAction: press()
+
+    Item {
+        objectName: "passwordField"
+        // One star per character, as the box shows them.
+        readonly property string text: new Array(flipBar.text.length + 1).join("*")
+
+        anchors.fill: parent
+        visible: flipBar.opened
+        Accessible.role: Accessible.EditableText
+        Accessible.name: flipBar.placeHolder
+        Accessible.description: ColourMeaning.of(flipBar.backColor)
+        Accessible.passwordEdit: true
+        Accessible.focusable: true
+        Accessible.focused: flipBar.hasKeyboard
+    }
     visible: false
 
     front: Rectangle {
