@@ -1,6 +1,7 @@
 import QtQuick 2.1
 import QtQuick.Controls 1.4
 import QtQuick.Controls.Styles 1.4
+import "clicks.js" as Clicks
 
 // The flash button: its front face names what is missing or shows the
 // flash progress, its back face offers the flash or shows a notice.
@@ -64,19 +65,9 @@ Flipable {
     // A key has worked the button (the focus ring shows from now on).
     signal keyboardUsed()
 
-    // A click would reach `area`: it and every item up to the bar are
-    // enabled and shown (the face turned away is disabled).
-    function takesClicks(area) {
-        for (var item = area; item && item !== buttonBar; item = item.parent) {
-            if (!item.enabled || !item.visible)
-                return false
-        }
-        return true
-    }
-
     function press() {
         var area = rotation.angle > 90 ? backArea : frontArea
-        if (takesClicks(area))
+        if (Clicks.wouldReach(area, buttonBar))
             area.clicked(null)
     }
 

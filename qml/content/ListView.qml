@@ -3,6 +3,7 @@ import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
 import "devicekind.js" as DeviceKind
+import "clicks.js" as Clicks
 
 // The tool's one screen: from an IP address to a flashed device. Every
 // decision of the workflow is taken here; the rows only show its state.
@@ -387,7 +388,7 @@ Rectangle {
             // Return, Enter or space: what a click does, through its handler.
             function press() {
                 focusRing.keyboardInUse = true
-                if (imageArea.enabled && imageArea.visible)
+                if (Clicks.wouldReach(imageArea, screen))
                     imageArea.clicked(null)
             }
 

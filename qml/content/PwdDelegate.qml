@@ -1,5 +1,6 @@
 import QtQuick 2.1
 import "colourmeaning.js" as ColourMeaning
+import "clicks.js" as Clicks
 
 // The password row: an InputDelegate whose back face masks the typed text.
 // It starts hidden, taking no room in a column, until show() is called.
@@ -68,18 +69,8 @@ Flipable {
     function press() {
         if (opened)
             lineInput.forceActiveFocus()
-        else if (takesClicks(frontArea))
+        else if (Clicks.wouldReach(frontArea, flipBar))
             frontArea.clicked(null)
-    }
-
-    // A click would reach `area`: it and every item up to the bar are
-    // enabled and shown (the face turned away is disabled).
-    function takesClicks(area) {
-        for (var item = area; item && item !== flipBar; item = item.parent) {
-            if (!item.enabled || !item.visible)
-                return false
-        }
-        return true
     }
 
     activeFocusOnTab: true
