@@ -1,8 +1,9 @@
-import QtQuick 2.0
+import QtQuick 2.1
 import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
 import "devicekind.js" as DeviceKind
+import "clicks.js" as Clicks
 
 // The tool's one screen: from an IP address to a flashed device. Every
 // decision of the workflow is taken here; the rows only show its state.
@@ -250,12 +251,16 @@ Rectangle {
                 anchors.centerIn: parent
                 width: 290
                 source: "resources/vqlogo.png"
+                Accessible.role: Accessible.Graphic
+                Accessible.name: "Velquor"
             }
         }
 
         InputDelegate {
             id: ipAddr
             objectName: "ipAddr"
+            // The keyboard starts here.
+            focus: true
 
             // A probe started from this row is pending.
             property bool check: false
@@ -336,6 +341,9 @@ Rectangle {
         InputDelegate {
             id: macAddr
             objectName: "macAddr"
+            // Closing re-judges the text and starts nothing else, so Escape
+            // can take back what was typed.
+            escapeRestoresText: true
 
             function validateMAC() {
                 if (/^([0-9A-Fa-f]{2}[:-]){5}([0-9A-Fa-f]{2})$/.test(macAddr.text)) {
@@ -374,6 +382,32 @@ Rectangle {
             id: fileImage
             objectName: "fileImage"
 
+            // The image area held the keyboard when the dialog opened.
+            property bool keyboardBeforeDialog: false
+
+            // Return, Enter or space: what a click does, through its handler.
+            function press() {
+                focusRing.keyboardInUse = true
+                if (Clicks.wouldReach(imageArea, screen))
+                    imageArea.clicked(null)
+            }
+
+            activeFocusOnTab: true
+            Keys.onReturnPressed: fileImage.press()
+            Keys.onEnterPressed: fileImage.press()
+            Keys.onSpacePressed: fileImage.press()
+            Keys.onPressed: {
+                if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+                    focusRing.keyboardInUse = true
+                event.accepted = false
+            }
+            Accessible.role: Accessible.Button
+            Accessible.name: "Click here or drag and drop a file to flash."
+            Accessible.description: readyButton.bin ? "file accepted" : ""
+            Accessible.focusable: true
+            Accessible.focused: fileImage.activeFocus
+            Accessible.onPressAction: fileImage.press()
+
             anchors.horizontalCenter: parent.horizontalCenter
             width: 320
             height: 300
@@ -381,6 +415,7 @@ Rectangle {
             source: screen.dropPicture
 
             MouseArea {
+                id: imageArea
                 anchors.fill: parent
                 onClicked: {
                     ipAddr.close()
@@ -580,6 +615,17 @@ Rectangle {
             }
         }
 
+        // The image area hands the keyboard to the dialog and takes it back.
+        Connections {
+            target: fileDialogLoader.item
+            function onVisibilityChanged() {
+                if (fileDialogLoader.item.visible)
+                    fileImage.keyboardBeforeDialog = fileImage.activeFocus
+                else if (fileImage.keyboardBeforeDialog)
+                    fileImage.forceActiveFocus()
+            }
+        }
+
         WorkerScript {
             id: update
             objectName: "update"
@@ -589,5 +635,12 @@ Rectangle {
 
             source: "get.js"
         }
+    }
+
+    FocusRing {
+        id: focusRing
+        objectName: "focusRingArea"
+
+        controls: [ipAddr, password, macAddr, fileImage, readyButton]
     }
 }

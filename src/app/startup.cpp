@@ -30,6 +30,15 @@ int requestedCoreProfile()
 
 int runApplication(int &argc, char **argv, const QUrl &rootScene)
 {
+    // Both are read when the application object is made. Whole factors only:
+    // images and the rows' 1 px lines then land on whole device pixels. 1.5
+    // goes down to 1 because the typical 1.5 screen has 1080 lines, which a
+    // 1100 px window would not fit; 192 dpi gives exactly 2, and the images
+    // come from their @2x files there.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+
     QGuiApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Osterline Devices"));
     app.setOrganizationDomain(QStringLiteral("osterline-devices.com"));
