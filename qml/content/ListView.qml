@@ -19,6 +19,16 @@ Rectangle {
     readonly property string acceptedPicture: "resources/upload-checkmark.png"
     // Address, MAC address and image are all valid: the flash can start.
     readonly property bool ready: readyButton.ip && readyButton.mac && readyButton.bin
+    // The identified device's own MAC address, from its MAC page ("" when the
+    // page held none), and its kind as shown in the IP row.
+    property string deviceMac: ""
+    property string deviceKind: ""
+    // The history line of the flash that runs, filled in as it goes.
+    property var flashRecord: null
+    // Tells the awaited upload's answer from a late one given up on.
+    property int uploadTicket: 0
+    // How long the flasher waits for the upload's answer.
+    readonly property int uploadWaitMs: 3000
 
     color: "#d6d6d6"
     width: parent ? parent.width : 320
@@ -70,6 +80,14 @@ Rectangle {
         return address
     }
 
+    // A MAC address in one form for comparing, "" for text that is none.
+    function macText(text) {
+        var trimmed = String(text).trim()
+        if (!/^([0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}$/.test(trimmed))
+            return ""
+        return trimmed.toLowerCase().replace(/-/g, ":")
+    }
+
     function startProbe(password) {
         paint(ipAddr, yellow)
         ipAddr.label = "Testing IP Address"
@@ -91,10 +109,12 @@ Rectangle {
             return
         }
         macAddr.validateMAC()
-        if (result.update !== "") {
-            readyButton.updateCode = true
-            update.updateCode = DeviceKind.updateCodeFrom(result.update)
-        }
+        // Only the code of the device this probe found goes to it: without an
+        // update page (empty, refused, no answer) there is none to upload.
+        readyButton.updateCode = result.update !== ""
+        update.updateCode = result.update !== "" ? DeviceKind.updateCodeFrom(result.update) : ""
+        deviceMac = macText(result.mac)
+        deviceKind = ""
         ipAddr.check = false
         resp.complete = true
 
@@ -126,6 +146,7 @@ Rectangle {
             password.hide()
 
             var device = DeviceKind.deviceText(result.type, result.version)
+            deviceKind = device
             readyButton.type = DeviceKind.kindLetter(device)
             if (readyButton.bin)
                 f.testFile(readyButton.file, readyButton.type)
@@ -151,22 +172,61 @@ Rectangle {
             ipAddr.close()
             return
         }
-        // Handed over first; nothing waits for the upload's outcome.
-        if (readyButton.updateCode) {
-            update.sendMessage({
-                "POST": true,
-                "ip": readyButton.ipAddr,
-                "code": update.updateCode,
-                "pwd": password.usepwd ? password.text : defaultPassword
-            })
+        // What an open row holds is taken first; it cannot change once the
+        // flash runs.
+        if (ipAddr.opened || macAddr.opened) {
+            ipAddr.close()
+            macAddr.close()
+            return
+        }
+        // The magic packet wakes whichever device has this MAC address.
+        if (deviceMac !== "" && macText(readyButton.macAddr) !== deviceMac) {
+            readyButton.mac = false
+            paint(macAddr, red)
+            readyButton.error("MAC does not match the device")
+            return
         }
         f.waserror = false
         f.flashing = true
-        f.flash(readyButton.ipAddr, readyButton.macAddr)
+        flashRecord = {
+            "time": new Date(),
+            "address": readyButton.ipAddr,
+            "mac": readyButton.macAddr,
+            "kind": deviceKind,
+            "letter": readyButton.type,
+            "image": readyButton.file,
+            "image_sha256": f.imageSha256,
+            "code_uploaded": readyButton.updateCode,
+            "code_status": 0
+        }
+        if (!readyButton.updateCode) {
+            runFlasher()
+            return
+        }
+        // The flasher's magic packet takes the web interface offline: it
+        // starts once the upload has ended, whether the code was taken or not.
+        uploadTicket += 1
+        update.sendMessage({
+            "POST": true,
+            "confirm": true,
+            "ticket": uploadTicket,
+            "ip": readyButton.ipAddr,
+            "code": update.updateCode,
+            "pwd": password.usepwd ? password.text : defaultPassword
+        })
+        uploadWait.start()
+    }
+
+    function runFlasher() {
+        uploadWait.stop()
+        f.flash(flashRecord.address, flashRecord.mac)
     }
 
     function endFlash() {
+        if (!f.flashing)
+            return
         f.flashing = false
+        recordFlash()
         if (f.waserror) {
             readyButton.close()
             readyButton.error("Error during flash, try again.")
@@ -200,6 +260,15 @@ Rectangle {
         completeTimer.start()
     }
 
+    function recordFlash() {
+        var record = flashRecord
+        flashRecord = null
+        record.result = f.waserror ? "failed" : "complete"
+        record.exit_status = f.exitStatus
+        record.errors = f.errorLines
+        history.append(record)
+    }
+
     // A file URL as a local path: decoded, with Windows drive letters and
     // network hosts kept. Anything else is taken as it stands.
     function localPath(url) {
@@ -222,6 +291,9 @@ Rectangle {
     }
 
     function acceptFile(url) {
+        // The image of a running flash stays staged until it ends.
+        if (f.flashing)
+            return
         var path = localPath(url)
         if (path.indexOf(".bin") !== -1) {
             readyButton.file = path
@@ -287,6 +359,7 @@ Rectangle {
 
             label: "IP Address"
             placeHolder: "Enter IP Address"
+            locked: f.flashing
 
             onHasOpened: {
                 if (password.usepwd) {
@@ -318,6 +391,7 @@ Rectangle {
 
             label: "Password"
             placeHolder: "Enter Password"
+            locked: f.flashing
 
             onHasOpened: {
                 ipAddr.close()
@@ -358,6 +432,7 @@ Rectangle {
 
             label: "MAC Address"
             placeHolder: "Enter MAC Address"
+            locked: f.flashing
 
             onHasOpened: {
                 ipAddr.close()
@@ -382,6 +457,7 @@ Rectangle {
 
             MouseArea {
                 anchors.fill: parent
+                enabled: !f.flashing
                 onClicked: {
                     ipAddr.close()
                     macAddr.close()
@@ -394,6 +470,7 @@ Rectangle {
                 anchors.horizontalCenter: parent.horizontalCenter
                 width: 320
                 height: 300
+                enabled: !f.flashing
 
                 onEntered: fileImage.source = screen.dropEnteredPicture
                 onExited: fileImage.source = screen.dropPicture
@@ -421,7 +498,7 @@ Rectangle {
             id: readyButton
             objectName: "readyButton"
 
-            // An update code has been derived; it is never cleared again.
+            // The identified device brought an update code.
             property bool updateCode: false
 
             // Shows what the screen holds; while a flash runs the button shows
@@ -493,7 +570,8 @@ Rectangle {
 
             // The flasher has reported an error in the current run.
             property bool waserror: false
-            // A run started from the screen is going: one at a time.
+            // A flash started from the screen is going, from the upload to
+            // the flasher's end: one at a time.
             property bool flashing: false
 
             onProgressChanged: {
@@ -584,10 +662,29 @@ Rectangle {
             id: update
             objectName: "update"
 
-            // The last derived update code.
+            // The identified device's update code.
             property string updateCode: ""
 
             source: "get.js"
+            onMessage: {
+                if (messageObject.uploaded && messageObject.ticket === screen.uploadTicket
+                        && uploadWait.running) {
+                    screen.flashRecord.code_status = messageObject.status
+                    screen.runFlasher()
+                }
+            }
+        }
+
+        Timer {
+            id: uploadWait
+            objectName: "uploadWait"
+
+            interval: screen.uploadWaitMs
+            onTriggered: screen.runFlasher()
+        }
+
+        FlashHistory {
+            id: history
         }
     }
 }
