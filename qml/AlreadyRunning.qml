@@ -17,6 +17,8 @@ Window {
     maximumHeight: height
     color: "#d6d6d6"
     visible: true
+    // Takes the keyboard, so that Return or Escape closes it at once.
+    Component.onCompleted: requestActivate()
 
     Item {
         anchors.fill: parent

@@ -264,7 +264,7 @@ Rectangle {
         var record = flashRecord
         flashRecord = null
         record.result = f.waserror ? "failed" : "complete"
-        record.exit_status = f.exitStatus
+        record.exit_status = f.lastExitStatus
         record.errors = f.errorLines
         history.append(record)
     }

@@ -22,7 +22,7 @@ eFlash::eFlash()
     // is emitted, so the screen learns of the failure before the end.
     connect(this, &QProcess::stateChanged, this, [this](QProcess::ProcessState state) {
         if (state == QProcess::NotRunning)
-            m_exitStatus = exitStatus() == QProcess::NormalExit ? exitCode() : -1;
+            m_lastExitStatus = exitStatus() == QProcess::NormalExit ? exitCode() : -1;
         // Only a clean exit 0 can mean the image arrived: a crashed or killed
         // flasher may have printed no ERROR line at all. (A tool that cannot
         // start leaves exit code 0 and reports through errorOccurred.)
@@ -33,7 +33,7 @@ eFlash::eFlash()
     // Connected before the screen's handlers, which write the history.
     connect(this, &QProcess::errorOccurred, this, [this](QProcess::ProcessError problem) {
         if (problem == QProcess::FailedToStart) {
-            m_exitStatus = -1;
+            m_lastExitStatus = -1;
             noteError(QStringLiteral("ERROR: %1 could not be started: %2").arg(program(), errorString()));
         }
     });
@@ -64,7 +64,7 @@ void eFlash::flash(QString ip, QString mac)
     // The arguments of a running process cannot be changed.
     endRunningTool(*this, &eFlash::readOutput);
     m_errorLines.clear();
-    m_exitStatus = -1;
+    m_lastExitStatus = -1;
     setArguments({QStringLiteral("-i"), ip, QStringLiteral("-m"), mac, stagingFile,
                   QStringLiteral("--verbose")});
     start(QIODevice::ReadWrite);

@@ -12,7 +12,7 @@ class eFlash : public QProcess
     Q_PROPERTY(int progress READ progress WRITE setProgress NOTIFY progressChanged)
     // What the last run left for the flash history, read once it has ended.
     Q_PROPERTY(QStringList errorLines READ errorLines)
-    Q_PROPERTY(int exitStatus READ exitStatus)
+    Q_PROPERTY(int lastExitStatus READ lastExitStatus)
     // Of the image the last check accepted, empty after a refusal.
     Q_PROPERTY(QString imageSha256 READ imageSha256)
 
@@ -25,7 +25,7 @@ public:
     // The run's ERROR lines, and a tool that could not be started.
     QStringList errorLines() const { return m_errorLines; }
     // The flasher's exit status; -1 while it runs and when it crashed or never ran.
-    int exitStatus() const { return m_exitStatus; }
+    int lastExitStatus() const { return m_lastExitStatus; }
     QString imageSha256() const { return m_imageSha256; }
 
 signals:
@@ -53,6 +53,6 @@ private:
 
     int m_progress = 0;
     QStringList m_errorLines;
-    int m_exitStatus = -1;
+    int m_lastExitStatus = -1;
     QString m_imageSha256;
 };

@@ -111,9 +111,11 @@ shot second-window-notice
 xdotool mousemove --window "$notice" 180 95
 sleep 0.3
 xdotool key Return
-second_status=0
-timeout 10 tail --pid="$second" -f /dev/null || true
-wait "$second" || second_status=$?
+second_status=running
+for _ in $(seq 1 50); do
+    kill -0 "$second" 2> /dev/null || { second_status=0; wait "$second" || second_status=$?; break; }
+    sleep 0.1
+done
 check "the notice closes on Return and the second start exits with status 1" [ "$second_status" -eq 1 ]
 check "it says on standard error that ZUDiruv already runs in that folder" \
     grep -q "ZUDiruv is already running in $work" "$scratch/second.log"
