@@ -171,6 +171,14 @@ wait_for_history() { # lines seconds
     [ "$(history_lines)" -ge "$1" ]
 }
 line() { sed -n "${1}p" "$history"; }
+# The boot loader keeps the image once its session has wound down.
+received_by() { # device name
+    for _ in $(seq 1 50); do
+        cmp -s "$scratch/image-body" "$scratch/$1-received.bin" && return 0
+        sleep 0.1
+    done
+    return 1
+}
 
 # --- an address typed and a file picked during a flash ------------------------------
 identify 127.0.0.2
@@ -188,7 +196,7 @@ wait_for_history 1 60 || fail "the flash did not end"
 sleep 0.2
 shot after-first-flash
 check "the address typed during the flash was not probed" [ "$(events bystander request)" -eq 0 ]
-check "the device got the image that was checked" cmp -s "$scratch/image-body" "$scratch/stamped-received.bin"
+check "the device got the image that was checked" received_by stamped
 check "the history shows the flash complete, with the device's answer to its code" \
     eval '[ "$(line 1 | jq -r "[.result, .address, .code_uploaded, .code_status, .image] | join(\" \")")" = "complete 127.0.0.2 true 200 poe-b.bin" ]'
 check "the history keeps the image's SHA-256" \
@@ -201,7 +209,7 @@ pick_image
 click 160 520
 wait_for_history 2 60 || fail "the flash of the device without an update page did not end"
 check "no update code went to the device without an update page" [ "$(events unstamped update_code)" -eq 0 ]
-check "it was flashed all the same" cmp -s "$scratch/image-body" "$scratch/unstamped-received.bin"
+check "it was flashed all the same" received_by unstamped
 check "the history shows a flash without a code" \
     eval '[ "$(line 2 | jq -r "[.result, .code_uploaded, .code_status] | join(\" \")")" = "complete false " ]'
 sleep 1.5
