@@ -587,11 +587,13 @@ Rectangle {
             }
             onFinished: screen.endFlash()
             // A flasher that cannot start never finishes; report it as the
-            // failed run it is instead of showing "0%" forever.
+            // failed run it is instead of showing "0%" forever. Scene handlers
+            // run before the object's own, which notes the reason for the
+            // history: the end is handled once that has happened.
             onErrorOccurred: {
                 if (error === 0) {
                     f.waserror = true
-                    screen.endFlash()
+                    Qt.callLater(screen.endFlash)
                 }
             }
         }

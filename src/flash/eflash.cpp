@@ -20,9 +20,14 @@ eFlash::eFlash()
     connect(this, &QProcess::readyReadStandardOutput, this, &eFlash::readOutput);
     // The end of a run changes the state before either `finished` overload
     // is emitted, so the screen learns of the failure before the end.
-    connect(this, &QProcess::stateChanged, this, [this](QProcess::ProcessState state) {
-        if (state == QProcess::NotRunning)
-            m_lastExitStatus = exitStatus() == QProcess::NormalExit ? exitCode() : -1;
+    connect(this, &QProcess::stateChanged, this, [this, ran = false](QProcess::ProcessState state) mutable {
+        // A tool that never ran has no exit status of its own.
+        if (state == QProcess::Running)
+            ran = true;
+        if (state == QProcess::NotRunning) {
+            m_lastExitStatus = ran && exitStatus() == QProcess::NormalExit ? exitCode() : -1;
+            ran = false;
+        }
         // Only a clean exit 0 can mean the image arrived: a crashed or killed
         // flasher may have printed no ERROR line at all. (A tool that cannot
         // start leaves exit code 0 and reports through errorOccurred.)
@@ -33,7 +38,6 @@ eFlash::eFlash()
     // Connected before the screen's handlers, which write the history.
     connect(this, &QProcess::errorOccurred, this, [this](QProcess::ProcessError problem) {
         if (problem == QProcess::FailedToStart) {
-            m_lastExitStatus = -1;
             noteError(QStringLiteral("ERROR: %1 could not be started: %2").arg(program(), errorString()));
         }
     });

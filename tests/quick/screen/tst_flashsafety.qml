@@ -172,7 +172,7 @@ ScreenTestCase {
 
         compare(lines[1].result, "failed")
         compare(lines[1].exit_status, -1)
-        verify(/could not be started/.test(lines[1].errors[0]), lines[1].errors[0])
+        verify(/could not be started/.test(lines[1].errors[0]), JSON.stringify(lines[1]))
 
         compare(lines[2].result, "complete")
         compare(lines[2].exit_status, 0)
