@@ -63,7 +63,10 @@ faults() {
     make_image "$image" 3000
     flash_over_link "$image" --slow-ack-every 3 --slow-ack-ms 1500
     check "ACKs slower than the retransmission: image intact" flashed "$image"
-    check "only the blocks whose ACK was slow came twice" sim_says duplicate_blocks "3,6"
+    # Resent after a timeout that follows the round trip, so maybe more than
+    # once, but never a block that was answered in time.
+    check "only the blocks whose ACK was slow came again" \
+        eval '[ "$(summary "$work/sim.out" duplicate_blocks | tr , "\n" | sort -u | paste -sd,)" = 3,6 ]'
 
     # A boot loader has no address yet and cannot answer ARP; eflash must
     # tell its own neighbour table where the device is.
