@@ -79,8 +79,7 @@ void DeviceSession::tick(Clock::time_point now)
         dropFailedTransfers();
     }
     if (m_phase != Phase::Done && now >= m_sessionEnd)
-        fail("the update did not finish within the session limit of "
-             + std::to_string(sessionLimit.count()) + " minutes");
+        fail("the update did not finish within the session limit");
 }
 
 DeviceSession::Clock::time_point DeviceSession::nextWake() const
@@ -209,8 +208,7 @@ void DeviceSession::handleReadRequest(const sockaddr_in &from, const std::string
         return;
     }
     if (!m_transfers.empty())
-        m_observer.note(m_index, "The device sent a new read request; starting the image again beside "
-                                     + std::to_string(m_transfers.size()) + " running transfer(s)");
+        m_observer.note(m_index, "The device sent a new read request; starting the transfer again");
 
     const LinkRoute &route = m_link.route;
     std::string error;
