@@ -5,7 +5,8 @@
 # time (read request to the last block, as the boot loader measures it) of
 # each condition, the median over seeds 1..RUNS, and its ratio to the
 # lossless time; with Debian's tftpd-hpa installed, its lossless and 2 % times
-# serving the same simulated client, for reference.
+# serving the same simulated client (and the tftp-hpa client, lossless, where
+# installed), for reference.
 #
 # Goals: 2 % loss each way at most 5 s, 10 % at most 40 s, a delay of
 # 100 ms +- 50 ms each way at most twice the time at a steady 100 ms.
@@ -109,6 +110,16 @@ if [ -x "$tftpd" ]; then
     theirs_two=$(theirs --link-seed 1 $(each_way 2))
     echo "tftpd-hpa lossless: ${theirs_lossless:-failed} s (eflash.exe $(ratio "$lossless" "$theirs_lossless") x);" \
         "2 % loss each way: ${theirs_two:-failed} s"
+    # Its own client, timed from outside (start-up included), lossless only.
+    if command -v tftp > /dev/null; then
+        mkdir -p "$work/client"
+        start=$(date +%s%N)
+        (cd "$work/client" && timeout 60 tftp -m binary "$theirs_server_ip" -c get image.bin > /dev/null 2>&1)
+        end=$(date +%s%N)
+        client_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+        cmp -s "$work/image.bin" "$work/client/image.bin" || client_seconds=
+        echo "tftpd-hpa with the tftp-hpa client, lossless: ${client_seconds:-failed} s"
+    fi
 else
     echo "tftpd-hpa: not installed (apt-get install tftpd-hpa), no reference"
 fi
