@@ -13,8 +13,8 @@
 // magic packets, one BOOTP server that answers each listed MAC address with
 // its own address and ignores every other, and one TFTP server on port 69
 // that hands each read request, by the requester's address, to that
-// device's own transfer on a port of its own. A device that fails ends
-// alone; the others go on at their own pace.
+// device's own transfers, each on a port of its own. A device that fails
+// ends alone; the others go on at their own pace.
 class FleetFlasher
 {
 public:
