@@ -78,6 +78,7 @@ bool BootLoaderHost::start()
     settings.dropDataEvery = m_settings.dropDataEvery;
     settings.errorAtBlock = m_settings.errorAtBlock;
     settings.blockWrite = std::chrono::milliseconds(m_settings.blockWriteMs);
+    settings.link = m_settings.link;
     m_simulator = std::make_unique<BootLoaderSim>(settings);
     startSession();
     return true;

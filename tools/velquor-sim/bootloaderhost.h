@@ -28,6 +28,7 @@ public:
         int dropDataEvery = 0;
         int errorAtBlock = 0;
         int blockWriteMs = 0;
+        LinkImpairment::Settings link;
     };
 
     BootLoaderHost(const QHostAddress &address, Settings settings, RequestLog *log);

@@ -63,6 +63,7 @@ int main(int argc, char *argv[])
                 &device.boot.blockWriteMs, 0, 60000)
         .number("--reboot-seconds", "S", "after the boot loader, the web interface stays away\n"
                 "this long (0)", &device.rebootSeconds, 0, 3600);
+    LinkImpairment::addOptions(options, "--boot-", &device.boot.link);
     if (const auto exitCode = options.parseCommandLine(argc, argv))
         return *exitCode;
     if (device.web.mac.isEmpty()) {
