@@ -1,4 +1,5 @@
-// The flasher's BOOTP server reading whatever arrives on port 67.
+// The flasher's BOOTP server reading whatever arrives on port 67 (or, as
+// another server's reply, on port 68).
 // Input: boot file name length, the MAC being flashed (6 bytes), the datagram.
 #include "bootpmessage.h"
 #include "fuzzcheck.h"
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const BootpMessage request(datagram);
     const bool ours = request.isBootLoaderRequest(mac);
     request.wantsBroadcastReply();
+    // Nothing is both a boot loader's request and another server's reply.
+    FUZZ_CHECK(!(ours && request.isReplyTo(mac)));
     if (!ours)
         return 0;
 
@@ -31,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     FUZZ_CHECK(reply.size() == BootpMessage::size);
     FUZZ_CHECK(reply[0] == 2);
+    FUZZ_CHECK(BootpMessage(reply).isReplyTo(mac));
     FUZZ_CHECK(std::equal(mac.begin(), mac.end(), reply.begin() + 28));
     FUZZ_CHECK(std::equal(datagram.begin() + 4, datagram.begin() + 8, reply.begin() + 4)); // xid
     FUZZ_CHECK(std::memcmp(&reply[16], &client, 4) == 0 && std::memcmp(&reply[20], &server, 4) == 0);

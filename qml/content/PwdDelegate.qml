@@ -14,13 +14,15 @@ Flipable {
     property alias backColor: back.color
     property bool opened: false
     property bool flipped: false
+    // The row does not open, however asked: what it holds is in use.
+    property bool locked: false
 
     signal ok()
     signal hasOpened()
     signal hasClosed()
 
     function open() {
-        if (opened)
+        if (opened || locked)
             return
         flipped = true
         lineInput.forceActiveFocus()

@@ -3,6 +3,7 @@
 #include "platform/filesystem.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryFile>
 
@@ -28,7 +29,7 @@ QString readTrailer(QFile &image, qint64 size)
     return QString::fromUtf8(bytes);
 }
 
-bool copyPrefix(QFile &image, qint64 length, QFile &target)
+bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash &hash)
 {
     if (!image.seek(0))
         return false;
@@ -38,6 +39,7 @@ bool copyPrefix(QFile &image, qint64 length, QFile &target)
         const qint64 got = image.read(block.data(), wanted);
         if (got != wanted)
             return false; // a read error, or the file shrank while we read it
+        hash.addData(block.constData(), int(got));
         if (target.write(block.constData(), got) != got)
             return false;
         done += got;
@@ -49,8 +51,11 @@ bool copyPrefix(QFile &image, qint64 length, QFile &target)
 
 namespace StagingImage {
 
-bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath)
+bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath,
+           QString *sha256)
 {
+    if (sha256)
+        sha256->clear();
     QFile image;
     if (!FileSystem::openRegularForReading(image, firmware))
         return false;
@@ -64,14 +69,21 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
     QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
     if (!staging.open())
         return false;
-    if (!copyPrefix(image, qMax<qint64>(0, size - trailerSize), staging))
+    // The hash is taken while the copy reads the file anyway; the trailer,
+    // read before, is added at the end.
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint64 bodySize = qMax<qint64>(0, size - trailerSize);
+    if (!copyPrefix(image, bodySize, staging, hash))
         return false;
+    hash.addData(image.read(size - bodySize));
     staging.close();
     if (staging.error() != QFileDevice::NoError)
         return false;
     if (!FileSystem::replace(staging.fileName(), stagingPath))
         return false;
     staging.setAutoRemove(false);
+    if (sha256)
+        *sha256 = QString::fromLatin1(hash.result().toHex());
     return true;
 }
 

@@ -10,7 +10,10 @@ namespace StagingImage {
 // Checks that `firmware` ends in `expectedTrailer` and, if so, writes its bytes
 // without the last four to `stagingPath`. Returns false, leaving no staging
 // file, when the trailer differs or anything cannot be read or written.
-bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath);
+// With `sha256`, also gives the SHA-256 of the whole firmware file, trailer
+// included, as hexadecimal text (empty when the file was refused).
+bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath,
+           QString *sha256 = nullptr);
 
 // Removes the staging file; a missing file is not an error.
 void remove(const QString &stagingPath);

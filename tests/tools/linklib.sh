@@ -211,5 +211,21 @@ flash_over_link() {
     echo $? > "$work/sim.rc"
 }
 
+# wait_for_line FILE PATTERN: until FILE holds a line matching PATTERN, for
+# at most 10 s.
+wait_for_line() {
+    local tries=0
+    until grep -q "$2" "$1" 2>/dev/null || [ $tries -ge 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+    grep -q "$2" "$1" 2>/dev/null
+}
+
+# capabilities_dropped PID: the running process holds no capability at
+# all, effective, permitted or ambient; says what it holds otherwise.
+capabilities_dropped() {
+    local held
+    held=$(awk '/^Cap(Eff|Prm|Amb):/ && $2 !~ /^0+$/ { print $1 $2 }' "/proc/$1/status" 2>/dev/null) \
+        && [ -z "$held" ] || { echo "process $1 holds: ${held:-no status}"; return 1; }
+}
+
 # An image of SIZE bytes of random content at PATH.
 make_image() { head -c "$2" /dev/urandom > "$1"; }

@@ -47,6 +47,20 @@ if ! wine_cannot "unprivileged runs" "a Wine prefix serves only its owner, and W
         grep -q "cannot open a raw ARP socket: needs root or the cap_net_raw capability" "$work/arp.err"
 fi
 
+# With cap_net_raw, as the package gives it: raw ARP, and every capability
+# gone once the packet socket is open, before the first reply is read.
+if ! wine_cannot "cap_net_raw" "Linux capabilities mean nothing to a Windows program"; then
+    in_host ip neigh flush dev "$host_if"
+    (exec ip netns exec "$host_ns" setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all,+net_raw \
+        --ambient-caps=+net_raw "${arpping[@]}" -n 3 -w 400 "$unused_ip" > "$work/arp.out" 2> "$work/arp.err") &
+    arp_pid=$!
+    background_pids+=("$arp_pid")
+    wait_for_line "$work/arp.out" "No response"
+    check "with cap_net_raw: no capability left while it probes" capabilities_dropped "$arp_pid"
+    wait "$arp_pid"
+    check "with cap_net_raw: it probed by raw ARP all the same" eval '! grep -q "neighbour table" "$work/arp.err"'
+fi
+
 # The program reads only standard output: a refused command line still
 # ends with one "No response" line there.
 bad_command_line() {

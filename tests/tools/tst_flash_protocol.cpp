@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -145,6 +146,12 @@ private slots:
     void fullLastBlockIsNotYetComplete();
     void deviceTextCannotForgeLines();
     void severalDevicesEachGetOnlyTheirOwn();
+    void forgedReadRequestsCannotStopTheTransfer();
+
+    // On a poor link: a lost block is resent at the pace of the round trip,
+    // a repeated ACK never doubles the next block, and a missing last ACK
+    // is reported as such.
+    void retransmissionFollowsTheRoundTrip();
 
     void magicPacketsCarryTheMacAndRepeat();
     void bootpAnswersOnlyTheBootLoader();
@@ -480,6 +487,104 @@ void tst_FlashProtocol::severalDevicesEachGetOnlyTheirOwn()
         QVERIFY2(line.isEmpty() || line.startsWith("127.0.0.2: ") || line.startsWith("127.0.0.4: "), line.constData());
 }
 
+void tst_FlashProtocol::forgedReadRequestsCannotStopTheTransfer()
+{
+    BoundSocket device(deviceIp);
+    QVERIFY(device.isBound());
+    startFlasher();
+    const QHostAddress server(serverIp);
+    quint16 transferPort = 0;
+    QCOMPARE(numberOf(askForImage(device, &transferPort)), quint16(1));
+    device.writeDatagram(tftp(4, number(1)), server, transferPort);
+    QCOMPARE(numberOf(receive(device, 5000)), quint16(2));
+
+    // A host on the link asks with the device's address from ports of its
+    // own: the first few get transfers beside the device's, the rest are
+    // refused; none of it touches the device's transfer.
+    std::vector<std::unique_ptr<BoundSocket>> forgers;
+    int started = 0, refused = 0;
+    for (int i = 0; i < 8; ++i) {
+        forgers.push_back(std::make_unique<BoundSocket>(deviceIp));
+        forgers.back()->writeDatagram(readRequest("octet"), server, 69);
+        const QByteArray answer = receive(*forgers.back(), 300);
+        started += opcodeOf(answer) == 3 ? 1 : 0;
+        refused += opcodeOf(answer) == 5 ? 1 : 0;
+    }
+    QVERIFY2(started >= 1 && refused >= 1, qPrintable(QStringLiteral("%1 started, %2 refused").arg(started).arg(refused)));
+
+    device.writeDatagram(tftp(4, number(2)), server, transferPort);
+    QByteArray last;
+    do
+        last = receive(device, 5000);
+    while (!last.isEmpty() && numberOf(last) < 3);
+    QCOMPARE(numberOf(last), quint16(3));
+    QCOMPARE(last.mid(4), m_image.mid(1024));
+    device.writeDatagram(tftp(4, number(3)), server, transferPort);
+    QVERIFY2(waitForFlasherEnd(5000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
+}
+
+void tst_FlashProtocol::retransmissionFollowsTheRoundTrip()
+{
+    QByteArray image(40 * 512 + 100, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 11 + 5);
+    QFile file(m_dir->filePath(QStringLiteral("long.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+    BoundSocket device(deviceIp);
+    QVERIFY(device.isBound());
+    startFlasher(20000, QStringLiteral("./long.bin"));
+    const QHostAddress server(serverIp);
+    quint16 transferPort = 0;
+    QByteArray data = askForImage(device, &transferPort);
+
+    // Blocks answered at once teach the flasher a round trip well below a
+    // millisecond; block 30 then goes unanswered. Its copies come at the
+    // pace of that round trip, doubling, where a fixed timeout would send
+    // the first one only after a second.
+    for (quint16 block = 1; block < 30; ++block) {
+        QCOMPARE(numberOf(data), block);
+        device.writeDatagram(tftp(4, number(block)), server, transferPort);
+        data = receive(device, 5000);
+    }
+    QCOMPARE(numberOf(data), quint16(30));
+    int copies = 0;
+    QElapsedTimer window;
+    window.start();
+    while (window.elapsed() < 900) {
+        const QByteArray again = receive(device, int(900 - window.elapsed()));
+        copies += numberOf(again) == 30 ? 1 : 0;
+    }
+    QVERIFY2(copies >= 2, qPrintable(QString::number(copies)));
+
+    // The ACK of block 30 and a repeat of it: block 31 comes once.
+    device.writeDatagram(tftp(4, number(30)), server, transferPort);
+    device.writeDatagram(tftp(4, number(30)), server, transferPort);
+    QCOMPARE(numberOf(receive(device, 5000)), quint16(31));
+    int extraCopies = 0;
+    for (QByteArray more = receive(device, 10); !more.isEmpty(); more = receive(device, 10))
+        extraCopies += numberOf(more) == 31 ? 1 : 0;
+    QCOMPARE(extraCopies, 0);
+
+    // Every block acknowledged but the last: the device may hold the image.
+    for (quint16 block = 31; block < 41; ++block) {
+        device.writeDatagram(tftp(4, number(block)), server, transferPort);
+        do
+            data = receive(device, 5000);
+        while (!data.isEmpty() && numberOf(data) <= block);
+        QCOMPARE(numberOf(data), quint16(block + 1));
+    }
+    QVERIFY2(waitForFlasherEnd(15000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 1);
+    QVERIFY2(flasherOutput().contains("\nERROR: unconfirmed: no acknowledgement of the last block (41) after 5 "
+                                      "retransmissions; the device may have taken the whole image\n"),
+             flasherOutput().constData());
+    QVERIFY(!flasherOutput().contains("Complete: 100%"));
+}
+
 // ---- The servers packet by packet ---------------------------------------
 
 void tst_FlashProtocol::magicPacketsCarryTheMacAndRepeat()
@@ -618,10 +723,25 @@ void tst_FlashProtocol::repeatedReadRequestKeepsTheTransfer()
     QCOMPARE(numberOf(askForImage(device, &secondPort)), quint16(1));
     QCOMPARE(secondPort, firstPort);
 
-    // From a new port it is a new start, served from a fresh port.
+    // From a new port it is a new start (the device rebooted), served from
+    // a fresh port; the old port falls silent and the image goes out whole.
     QCOMPARE(numberOf(askForImage(restarted, &thirdPort)), quint16(1));
     QVERIFY(thirdPort != firstPort);
     QCOMPARE(m_flasher->state(), QProcess::Running);
+    QByteArray received;
+    for (quint16 block = 1; block <= 3; ++block) {
+        QByteArray data;
+        if (block > 1) {
+            do
+                data = receive(restarted, 5000);
+            while (!data.isEmpty() && numberOf(data) < block);
+            QCOMPARE(numberOf(data), block);
+        }
+        restarted.writeDatagram(tftp(4, number(block)), QHostAddress(serverIp), thirdPort);
+    }
+    QVERIFY2(waitForFlasherEnd(5000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 0);
+    QVERIFY(flasherOutput().contains("% Complete: 100%"));
 }
 
 void tst_FlashProtocol::bootLoaderThatNeverAsksForTheImage()
@@ -634,7 +754,8 @@ void tst_FlashProtocol::bootLoaderThatNeverAsksForTheImage()
 
     QTRY_COMPARE_WITH_TIMEOUT(m_flasher->state(), QProcess::NotRunning, 10000);
     QCOMPARE(m_flasher->exitCode(), 1);
-    QVERIFY2(flasherOutput().contains("ERROR: the boot loader took an address but did not ask for the image"),
+    QVERIFY2(flasherOutput().contains("ERROR: the boot loader took an address but did not ask for the image within "
+                                      "1.5 s; likely another BOOTP or DHCP server on the link answered it first"),
              flasherOutput().constData());
 }
 

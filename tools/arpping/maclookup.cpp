@@ -3,6 +3,7 @@
 #include "arpprobe.h"
 #include "linkroute.h"
 #include "neighbourprobe.h"
+#include "privileges.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds probeInterval{1000};
+
+// Once the raw socket is open, before any packet or file is read.
+bool givePrivilegesUp(const std::string &target)
+{
+    std::string error;
+    if (dropPrivileges(&error))
+        return true;
+    std::fprintf(stderr, "arpping: %s\n", error.c_str());
+    std::printf("No response from %s (cannot drop privileges)\n", target.c_str());
+    return false;
+}
 
 double millisecondsSince(Clock::time_point start)
 {
@@ -35,6 +47,8 @@ int lookUpMac(in_addr address, int count, std::chrono::milliseconds wait)
     }
 
     if (route->isLocal) {
+        if (!givePrivilegesUp(target))
+            return 1;
         // The kernel routes every local address through lo; the hardware
         // address wanted is that of the interface that holds the address.
         if (auto holder = findLocalInterface(address))
@@ -59,6 +73,8 @@ int lookUpMac(in_addr address, int count, std::chrono::milliseconds wait)
             useRawArp = false;
         }
     }
+    if (!givePrivilegesUp(target))
+        return 1;
     NeighbourProbe neighbourProbe(*route);
 
     bool anyAnswer = false;

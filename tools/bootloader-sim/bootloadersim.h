@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linkimpairment.h"
 #include "macaddress.h"
 
 #include <netinet/in.h>
@@ -77,6 +78,8 @@ public:
         std::string errorMessage = "Disk full";
         // Falls silent (as if switched off) once this block has arrived.
         int silentAfterBlock = 0;
+        // A poor link: every packet of the session, each way.
+        LinkImpairment::Settings link;
 
         // Skips magic packet and BOOTP and reads `tftpFile` from
         // `tftpServer`:69 at once, to compare against a plain TFTP server.

@@ -30,6 +30,7 @@ BootSession::BootSession(const BootLoaderSim::Settings &settings, const std::ato
     , m_stop(stop)
     , m_result(result)
     , m_onEntered(std::move(onEntered))
+    , m_link(settings.link)
 {
 }
 
@@ -75,7 +76,7 @@ void BootSession::pause(Milliseconds duration) const
 
 void BootSession::waitForMagicPacket()
 {
-    const DeviceSocket socket(m_settings.address, magicPort, m_device);
+    const DeviceSocket socket(m_settings.address, magicPort, m_device, &m_link);
     const Bytes expected = magicPacket(m_settings.mac);
     const auto end = Clock::now() + m_settings.magicWait;
     sockaddr_in from{};
@@ -92,7 +93,7 @@ void BootSession::waitForMagicPacket()
 
 void BootSession::askForAddress(bool loopback)
 {
-    const DeviceSocket socket(m_settings.address, bootClientPort, m_device);
+    const DeviceSocket socket(m_settings.address, bootClientPort, m_device, &m_link);
     in_addr server = m_settings.bootServer;
     if (server.s_addr == 0)
         server.s_addr = loopback ? htonl(INADDR_LOOPBACK) : htonl(INADDR_BROADCAST);
@@ -120,7 +121,7 @@ void BootSession::askForAddress(bool loopback)
 
 void BootSession::fetchImage()
 {
-    const DeviceSocket socket(m_settings.address, 0, m_device);
+    const DeviceSocket socket(m_settings.address, 0, m_device, &m_link);
     m_lastSent = tftpReadRequest(m_result.bootFile);
     m_lastDestination = endpoint(m_result.serverAddress, tftpPort);
     socket.send(m_lastDestination, m_lastSent);

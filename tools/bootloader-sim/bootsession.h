@@ -2,6 +2,7 @@
 
 #include "bootloadersim.h"
 #include "bootpackets.h"
+#include "linkimpairment.h"
 
 #include <atomic>
 #include <functional>
@@ -39,6 +40,7 @@ private:
     BootLoaderSim::Result &m_result;
     std::function<void()> m_onEntered;
     std::string m_device;
+    LinkImpairment m_link;
 
     // The transfer: the server's port once its first block came, what we
     // sent last (resent on a timeout) and where to.

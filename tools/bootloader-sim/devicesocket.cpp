@@ -49,7 +49,9 @@ int openBound(in_addr address, std::uint16_t port, const std::string &interfaceN
 
 }
 
-DeviceSocket::DeviceSocket(in_addr address, std::uint16_t port, const std::string &interfaceName)
+DeviceSocket::DeviceSocket(in_addr address, std::uint16_t port, const std::string &interfaceName,
+                           LinkImpairment *impairment)
+    : m_impairment(impairment && !impairment->isClean() ? impairment : nullptr)
 {
     m_fd = openBound(address, port, interfaceName, false);
     if (port == 0 || interfaceName.empty())
@@ -71,9 +73,30 @@ DeviceSocket::~DeviceSocket()
         close(m_broadcastFd);
 }
 
-void DeviceSocket::send(const sockaddr_in &to, const bootpackets::Bytes &bytes) const
+void DeviceSocket::sendNow(const sockaddr_in &to, const bootpackets::Bytes &bytes) const
 {
     sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
+void DeviceSocket::send(const sockaddr_in &to, const bootpackets::Bytes &bytes) const
+{
+    if (!m_impairment)
+        return sendNow(to, bytes);
+    const auto now = Clock::now();
+    for (const auto delay : m_impairment->fate(LinkImpairment::Direction::FromDevice)) {
+        if (delay == Clock::duration::zero())
+            sendNow(to, bytes);
+        else
+            m_outgoing.emplace(now + delay, Held{bytes, to});
+    }
+}
+
+void DeviceSocket::sendWhatIsDue(Clock::time_point now) const
+{
+    while (!m_outgoing.empty() && m_outgoing.begin()->first <= now) {
+        sendNow(m_outgoing.begin()->second.peer, m_outgoing.begin()->second.bytes);
+        m_outgoing.erase(m_outgoing.begin());
+    }
 }
 
 std::optional<bootpackets::Bytes> DeviceSocket::receive(Clock::time_point until, const std::atomic<bool> &stop,
@@ -85,10 +108,21 @@ std::optional<bootpackets::Bytes> DeviceSocket::receive(Clock::time_point until,
         if (stop)
             throw SessionEnd{BootLoaderSim::Result::Outcome::Stopped, "stopped"};
         const auto now = Clock::now();
+        sendWhatIsDue(now);
+        if (!m_incoming.empty() && m_incoming.begin()->first <= now) {
+            *from = m_incoming.begin()->second.peer;
+            bootpackets::Bytes bytes = std::move(m_incoming.begin()->second.bytes);
+            m_incoming.erase(m_incoming.begin());
+            return bytes;
+        }
         if (now >= until)
             return std::nullopt;
-        const auto slice = std::min<Clock::duration>(until - now, pollSlice);
-        const int wait = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
+        auto wake = std::min(until, now + pollSlice);
+        if (!m_outgoing.empty())
+            wake = std::min(wake, m_outgoing.begin()->first);
+        if (!m_incoming.empty())
+            wake = std::min(wake, m_incoming.begin()->first);
+        const int wait = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
         if (poll(entries, count, wait) <= 0)
             continue;
         for (nfds_t i = 0; i < count; ++i) {
@@ -98,8 +132,13 @@ std::optional<bootpackets::Bytes> DeviceSocket::receive(Clock::time_point until,
             socklen_t length = sizeof *from;
             const ssize_t size = recvfrom(entries[i].fd, buffer, sizeof buffer, 0,
                                           reinterpret_cast<sockaddr *>(from), &length);
-            if (size >= 0)
+            if (size < 0)
+                continue;
+            if (!m_impairment)
                 return bootpackets::Bytes(buffer, buffer + size);
+            const auto arrived = Clock::now();
+            for (const auto delay : m_impairment->fate(LinkImpairment::Direction::ToDevice))
+                m_incoming.emplace(arrived + delay, Held{bootpackets::Bytes(buffer, buffer + size), *from});
         }
     }
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "bootpackets.h"
+#include "linkimpairment.h"
 
 #include <netinet/in.h>
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -14,14 +16,17 @@
 // host without sharing ports. On an interface that can broadcast, a second
 // socket takes the broadcasts that arrive there for the same port (magic
 // packets and broadcast BOOTP replies). Throws SessionEnd when the port
-// cannot be had.
+// cannot be had. With a LinkImpairment, what goes out and what comes in
+// passes through it: packets are lost, doubled or held back and delivered
+// while the socket waits for the next one.
 class DeviceSocket
 {
 public:
     using Clock = std::chrono::steady_clock;
 
     // `interfaceName` empty: loopback, where nothing is broadcast.
-    DeviceSocket(in_addr address, std::uint16_t port, const std::string &interfaceName);
+    DeviceSocket(in_addr address, std::uint16_t port, const std::string &interfaceName,
+                 LinkImpairment *impairment = nullptr);
     ~DeviceSocket();
     DeviceSocket(const DeviceSocket &) = delete;
     DeviceSocket &operator=(const DeviceSocket &) = delete;
@@ -34,6 +39,19 @@ public:
                                               sockaddr_in *from) const;
 
 private:
+    struct Held
+    {
+        bootpackets::Bytes bytes;
+        sockaddr_in peer{};
+    };
+
+    void sendNow(const sockaddr_in &to, const bootpackets::Bytes &bytes) const;
+    void sendWhatIsDue(Clock::time_point now) const;
+
     int m_fd = -1;
     int m_broadcastFd = -1;
+    LinkImpairment *m_impairment = nullptr;
+    // By the time they are due: packets on their way out, and in.
+    mutable std::multimap<Clock::time_point, Held> m_outgoing;
+    mutable std::multimap<Clock::time_point, Held> m_incoming;
 };

@@ -51,6 +51,7 @@ int main(int argc, char **argv)
         .number("--silent-after-block", "N", "stop answering once block N has arrived", &settings.silentAfterBlock, 0, 65535)
         .address("--tftp-only", "SERVER", "skip magic packet and BOOTP; read --file from SERVER", &tftpServer)
         .text("--file", "NAME", "file to read with --tftp-only", &settings.tftpFile);
+    LinkImpairment::addOptions(options, "--", &settings.link);
     if (const auto exitCode = options.parseCommandLine(argc, argv))
         return *exitCode;
     settings.errorCode = static_cast<std::uint16_t>(errorCode);

@@ -36,6 +36,12 @@ bool BootpMessage::isBootLoaderRequest(const MacAddress &mac) const
     return strcasecmp(serverName.c_str(), "stellaris") == 0;
 }
 
+bool BootpMessage::isReplyTo(const MacAddress &mac) const
+{
+    return m_bytes.size() >= vendAt && m_bytes[opAt] == bootReply && m_bytes[htypeAt] == ethernet
+        && m_bytes[hlenAt] == 6 && std::equal(mac.begin(), mac.end(), m_bytes.begin() + chaddrAt);
+}
+
 bool BootpMessage::wantsBroadcastReply() const
 {
     return m_bytes.size() > flagsAt && (m_bytes[flagsAt] & broadcastFlag);

@@ -22,6 +22,8 @@ public:
     // traffic on the link is not ours to answer.
     bool isBootLoaderRequest(const MacAddress &mac) const;
     bool wantsBroadcastReply() const;
+    // Any server's BOOTREPLY (or DHCP answer) to the Ethernet client `mac`.
+    bool isReplyTo(const MacAddress &mac) const;
 
     // The BOOTREPLY to this request: same xid, flags and chaddr.
     std::vector<std::uint8_t> makeReply(in_addr clientAddress, in_addr serverAddress,

@@ -5,6 +5,7 @@
 #include "neighbourentry.h"
 #include "tftppacket.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -43,7 +44,7 @@ void DeviceSession::start(Clock::time_point now)
 {
     m_start = now;
     m_bootLoaderDeadline = now + m_link.bootLoaderWait;
-    m_sessionEnd = m_bootLoaderDeadline + sessionLimit;
+    m_sessionEnd = now + sessionLimit;
     m_nextMagic = now;
     m_observer.note(m_index, "Waiting up to " + durationText(m_link.bootLoaderWait) + " for the boot loader of "
                                  + formatMacAddress(m_target.mac));
@@ -60,13 +61,20 @@ void DeviceSession::tick(Clock::time_point now)
             m_nextMagic = now + magicInterval;
         }
     }
-    if (m_phase == Phase::WaitingForRequest && now >= m_requestDeadline)
+    if (m_phase == Phase::WaitingForRequest && now >= m_requestDeadline) {
+        // It asked someone else: the likeliest cause is a second server
+        // whose reply came first.
+        const std::string cause = m_foreignBootServer
+            ? "; another BOOTP or DHCP server on the link, " + addressText(*m_foreignBootServer)
+                + ", answered it too and was likely first"
+            : "; likely another BOOTP or DHCP server on the link answered it first";
         return fail("the boot loader took an address but did not ask for the image within "
-                    + durationText(m_link.bootLoaderWait));
+                    + durationText(m_link.bootLoaderWait) + cause);
+    }
     if (m_phase == Phase::Transferring) {
-        m_transfer->handleTimeout(now);
-        if (m_transfer->state() == TftpTransfer::State::Failed)
-            return fail(m_transfer->failure());
+        for (auto &transfer : m_transfers)
+            transfer->handleTimeout(now);
+        dropFailedTransfers();
     }
     if (m_phase != Phase::Done && now >= m_sessionEnd)
         fail("the update did not finish within the session limit");
@@ -79,17 +87,23 @@ DeviceSession::Clock::time_point DeviceSession::nextWake() const
         return std::min(m_nextMagic, m_bootLoaderDeadline);
     case Phase::WaitingForRequest:
         return std::min(m_requestDeadline, m_sessionEnd);
-    case Phase::Transferring:
-        return std::min(m_transfer->deadline(), m_sessionEnd);
+    case Phase::Transferring: {
+        Clock::time_point wake = m_sessionEnd;
+        for (const auto &transfer : m_transfers)
+            wake = std::min(wake, transfer->deadline());
+        return wake;
+    }
     case Phase::Done:
         break;
     }
     return Clock::time_point::max();
 }
 
-SocketHandle DeviceSession::transferDescriptor() const
+void DeviceSession::appendTransferDescriptors(std::vector<SocketHandle> &descriptors) const
 {
-    return m_phase == Phase::Transferring ? m_transfer->descriptor() : noSocket;
+    if (m_phase == Phase::Transferring)
+        for (const auto &transfer : m_transfers)
+            descriptors.push_back(transfer->descriptor());
 }
 
 void DeviceSession::sendMagicPacket()
@@ -110,6 +124,12 @@ void DeviceSession::sendMagicPacket()
     if (route.canBroadcast)
         m_link.magicSocket.sendTo(broadcastAddress(), magicPort, packet);
     ++m_magicPackets;
+}
+
+void DeviceSession::prepareNeighbourTable()
+{
+    if (m_phase != Phase::Done)
+        teachNeighbourTable();
 }
 
 bool DeviceSession::teachNeighbourTable()
@@ -153,13 +173,39 @@ bool DeviceSession::handleBootRequest(const BootpMessage &request, Clock::time_p
     return true;
 }
 
+void DeviceSession::noteForeignBootReply(in_addr server)
+{
+    if (m_phase == Phase::Done
+        || (m_foreignBootServer && m_foreignBootServer->s_addr == server.s_addr))
+        return;
+    m_foreignBootServer = server;
+    m_observer.note(m_index, "Another server, " + addressText(server) + ", sent a BOOTP reply to "
+                                 + formatMacAddress(m_target.mac));
+}
+
 void DeviceSession::handleReadRequest(const sockaddr_in &from, const std::string &fileName, Clock::time_point now)
 {
-    if (m_transfer && sameEndpoint(m_transfer->client(), from)) {
-        m_transfer->handleRepeatedRequest(now);
+    for (auto &transfer : m_transfers) {
+        if (sameEndpoint(transfer->client(), from)) {
+            transfer->handleRepeatedRequest(now);
+            return dropFailedTransfers();
+        }
+    }
+    // From a new port while no transfer has got anywhere, it is the same
+    // request again: it spends a retry of each, so that a device that only
+    // ever asks again ends as surely as one that repeats from one port.
+    for (auto &transfer : m_transfers)
+        if (!transfer->anyAcknowledged())
+            transfer->handleRepeatedRequest(now);
+    dropFailedTransfers();
+    if (m_phase == Phase::Done)
+        return;
+    if (m_transfers.size() >= maximumTransfers) {
+        // A flood of requests gets refusals, not memory.
+        m_link.tftpSocket.sendTo(from, tftp::makeError(tftp::NotDefined, "Too many transfers for this device"));
         return;
     }
-    if (m_transfer)
+    if (!m_transfers.empty())
         m_observer.note(m_index, "The device sent a new read request; starting the transfer again");
 
     const LinkRoute &route = m_link.route;
@@ -170,56 +216,88 @@ void DeviceSession::handleReadRequest(const sockaddr_in &from, const std::string
         return fail(error);
     }
     auto transfer = std::make_unique<TftpTransfer>(m_target.image, std::move(transferSocket), from);
-    if (m_transfer)
-        transfer->continueRetriesOf(*m_transfer);
-    m_transfer = std::move(transfer);
+    for (const auto &other : m_transfers)
+        transfer->continueRetriesOf(*other);
+    m_transfers.push_back(std::move(transfer));
+    TftpTransfer &started = *m_transfers.back();
     m_phase = Phase::Transferring;
     const std::size_t size = m_target.image.size();
     m_observer.note(m_index, "TFTP read request for \"" + deviceText(fileName) + "\" from "
                                  + addressText(from.sin_addr) + ":" + std::to_string(ntohs(from.sin_port))
                                  + "; sending " + std::to_string(size) + " bytes in "
                                  + std::to_string(size / tftp::blockSize + 1) + " blocks from port "
-                                 + std::to_string(m_transfer->port()));
+                                 + std::to_string(started.port()));
     m_observer.progress(m_index, progress());
-    m_transfer->start(now);
+    started.start(now);
+    dropFailedTransfers();
 }
 
 void DeviceSession::handleTransferPackets(Clock::time_point now, int batch)
 {
-    for (int count = 0; count < batch && m_phase == Phase::Transferring; ++count) {
-        const auto datagram = m_transfer->receiveFromSocket();
-        if (!datagram)
-            break;
-        m_transfer->handle(*datagram, now);
-        m_observer.progress(m_index, progress());
-        if (m_transfer->state() == TftpTransfer::State::Failed)
-            fail(m_transfer->failure());
-        else if (m_transfer->state() == TftpTransfer::State::Finished)
-            finish(now);
+    for (std::size_t i = 0; i < m_transfers.size() && m_phase == Phase::Transferring; ++i) {
+        TftpTransfer &transfer = *m_transfers[i];
+        for (int count = 0; count < batch && transfer.state() == TftpTransfer::State::Running; ++count) {
+            const auto datagram = transfer.receiveFromSocket();
+            if (!datagram)
+                break;
+            transfer.handle(*datagram, now);
+            m_observer.progress(m_index, progress());
+            if (transfer.state() == TftpTransfer::State::Finished)
+                return finish(now, transfer);
+        }
     }
+    dropFailedTransfers();
+}
+
+void DeviceSession::dropFailedTransfers()
+{
+    for (auto it = m_transfers.begin(); it != m_transfers.end();) {
+        if ((*it)->state() != TftpTransfer::State::Failed) {
+            ++it;
+            continue;
+        }
+        // An unconfirmed end outweighs whatever the others say: the device
+        // may hold the image.
+        if (!m_unconfirmed || (*it)->unconfirmed()) {
+            m_transferFailure = (*it)->failure();
+            m_unconfirmed = (*it)->unconfirmed();
+        }
+        m_droppedRetransmissions += (*it)->retransmissions();
+        m_droppedAcknowledged = std::max(m_droppedAcknowledged, (*it)->bytesAcknowledged());
+        it = m_transfers.erase(it);
+    }
+    if (m_phase == Phase::Transferring && m_transfers.empty())
+        fail(m_transferFailure);
 }
 
 FlashObserver::Progress DeviceSession::progress() const
 {
     FlashObserver::Progress progress;
     progress.imageSize = m_target.image.size();
-    if (m_transfer) {
-        progress.bytesAcknowledged = m_transfer->bytesAcknowledged();
-        progress.retransmissions = m_transfer->retransmissions();
+    progress.retransmissions = m_droppedRetransmissions;
+    progress.bytesAcknowledged = m_droppedAcknowledged;
+    for (const auto &transfer : m_transfers) {
+        progress.bytesAcknowledged = std::max(progress.bytesAcknowledged, transfer->bytesAcknowledged());
+        progress.retransmissions += transfer->retransmissions();
     }
     return progress;
 }
 
-void DeviceSession::finish(Clock::time_point now)
+void DeviceSession::finish(Clock::time_point now, const TftpTransfer &transfer)
 {
-    m_phase = Phase::Done;
-    m_flashed = true;
     FlashObserver::Outcome outcome;
     outcome.flashed = true;
     outcome.seconds = std::chrono::duration<double>(now - m_start).count();
     outcome.bytes = m_target.image.size();
-    outcome.retransmissions = m_transfer->retransmissions();
-    m_transfer.reset();
+    outcome.retransmissions = transfer.retransmissions();
+    if (m_transfers.size() > 1)
+        m_observer.note(m_index, "The transfer to " + addressText(transfer.client().sin_addr) + ":"
+                                     + std::to_string(ntohs(transfer.client().sin_port))
+                                     + " took every block; ending " + std::to_string(m_transfers.size() - 1)
+                                     + " other transfer(s)");
+    m_phase = Phase::Done;
+    m_flashed = true;
+    m_transfers.clear();
     m_observer.finished(m_index, outcome);
 }
 
@@ -230,11 +308,12 @@ void DeviceSession::fail(const std::string &reason)
     m_phase = Phase::Done;
     FlashObserver::Outcome outcome;
     outcome.error = reason;
+    outcome.unconfirmed = m_unconfirmed && reason == m_transferFailure;
     if (m_start != Clock::time_point{})
         outcome.seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
     const FlashObserver::Progress reached = progress();
     outcome.bytes = reached.bytesAcknowledged;
     outcome.retransmissions = reached.retransmissions;
-    m_transfer.reset();
+    m_transfers.clear();
     m_observer.finished(m_index, outcome);
 }

@@ -14,6 +14,9 @@ struct FlashLink
     UdpSocket magicSocket;
     UdpSocket bootSocket;
     UdpSocket tftpSocket;
+    // The BOOTP client port, where other servers' broadcast replies to our
+    // devices show; not open where this host uses the port itself.
+    UdpSocket bootClientSocket;
     // For the boot loader's first BOOTP request, and again from there to its
     // TFTP read request.
     std::chrono::milliseconds bootLoaderWait{30000};

@@ -29,6 +29,9 @@ public:
     {
         bool flashed = false;
         std::string error;
+        // Every block went out but the last one's acknowledgement never
+        // came: the device may well hold the whole image.
+        bool unconfirmed = false;
         double seconds = 0;
         std::size_t bytes = 0;
         int retransmissions = 0;

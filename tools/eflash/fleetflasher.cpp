@@ -8,6 +8,7 @@
 namespace {
 
 constexpr std::uint16_t bootServerPort = 67;
+constexpr std::uint16_t bootClientPort = 68;
 // Each socket gets a bounded batch per round, so that however fast packets
 // come, every device's clocks are looked at again.
 constexpr int receiveBatch = 64;
@@ -47,13 +48,10 @@ void FleetFlasher::failAll(const std::string &reason)
         session->fail(reason);
 }
 
-bool FleetFlasher::prepare()
+void FleetFlasher::checkTargets()
 {
     for (std::size_t i = 0; i < m_sessions.size(); ++i) {
         const FlashTarget &target = m_sessions[i]->target();
-        if (target.image.size() > maximumImageSize)
-            m_sessions[i]->fail("the image has " + std::to_string(target.image.size())
-                                + " bytes; TFTP can carry at most " + std::to_string(maximumImageSize));
         for (std::size_t earlier = 0; earlier < i; ++earlier) {
             const FlashTarget &other = m_sessions[earlier]->target();
             if (other.device.s_addr == target.device.s_addr)
@@ -62,7 +60,38 @@ bool FleetFlasher::prepare()
                 m_sessions[i]->fail("the MAC address " + formatMacAddress(target.mac) + " is listed twice");
         }
     }
-    return chooseLink() && openSockets();
+}
+
+void FleetFlasher::checkImageSizes()
+{
+    for (auto &session : m_sessions) {
+        const std::size_t size = session->target().image.size();
+        if (size > maximumImageSize)
+            session->fail("the image has " + std::to_string(size) + " bytes; TFTP can carry at most "
+                          + std::to_string(maximumImageSize));
+    }
+}
+
+bool FleetFlasher::openLink()
+{
+    if (m_linkOpen)
+        return *m_linkOpen;
+    checkTargets();
+    m_linkOpen = chooseLink() && openSockets();
+    if (*m_linkOpen)
+        for (auto &session : m_sessions)
+            session->prepareNeighbourTable();
+    return *m_linkOpen;
+}
+
+void FleetFlasher::setImage(std::size_t index, std::vector<std::uint8_t> image)
+{
+    m_sessions.at(index)->setImage(std::move(image));
+}
+
+void FleetFlasher::leaveOut(std::size_t index, const std::string &reason)
+{
+    m_sessions.at(index)->fail(reason);
 }
 
 bool FleetFlasher::chooseLink()
@@ -110,6 +139,10 @@ bool FleetFlasher::openSockets()
         failAll(error);
         return false;
     }
+    // Where this host's own BOOTP or DHCP client holds the port, or the
+    // devices are this host's own addresses, we cannot or must not listen.
+    if (!route.isLoopback)
+        open(m_link.bootClientSocket, anyAddress(), bootClientPort);
     if (!m_link.bootSocket.boundToDevice()) {
         for (std::size_t i = 0; i < m_sessions.size(); ++i)
             if (!m_sessions[i]->isDone())
@@ -149,6 +182,22 @@ void FleetFlasher::handleBootPackets(Clock::time_point now)
     }
 }
 
+void FleetFlasher::handleBootClientPackets()
+{
+    for (int count = 0; count < receiveBatch; ++count) {
+        const auto datagram = m_link.bootClientSocket.receive();
+        if (!datagram)
+            break;
+        // Our own broadcast replies come back here too.
+        if (!fromOurInterface(*datagram) || datagram->from.sin_addr.s_addr == m_link.route.source.s_addr)
+            continue;
+        const BootpMessage reply(datagram->bytes);
+        for (auto &session : m_sessions)
+            if (reply.isReplyTo(session->target().mac))
+                session->noteForeignBootReply(datagram->from.sin_addr);
+    }
+}
+
 void FleetFlasher::handleTftpPackets(Clock::time_point now)
 {
     for (int count = 0; count < receiveBatch; ++count) {
@@ -182,15 +231,18 @@ void FleetFlasher::handleTftpDatagram(const UdpSocket::Datagram &datagram, Clock
 
 bool FleetFlasher::run()
 {
-    if (!prepare())
+    if (!openLink())
         return false;
+    checkImageSizes();
     const auto start = Clock::now();
     for (auto &session : m_sessions)
         if (!session->isDone())
             session->start(start);
 
     std::vector<pollfd> sockets;
+    std::vector<SocketHandle> descriptors;
     std::vector<DeviceSession *> transferOwners;
+    const int fixedSockets = 3;
     for (;;) {
         auto now = Clock::now();
         auto wake = Clock::time_point::max();
@@ -206,11 +258,16 @@ bool FleetFlasher::run()
         if (!anyActive)
             break;
 
-        sockets = {{m_link.bootSocket.descriptor(), POLLIN, 0}, {m_link.tftpSocket.descriptor(), POLLIN, 0}};
+        // An entry without a socket is left alone: the client port may be closed.
+        sockets = {{m_link.bootSocket.descriptor(), POLLIN, 0},
+                   {m_link.tftpSocket.descriptor(), POLLIN, 0},
+                   {m_link.bootClientSocket.descriptor(), POLLIN, 0}};
         transferOwners.clear();
         for (auto &session : m_sessions) {
-            if (session->transferDescriptor() != noSocket) {
-                sockets.push_back({session->transferDescriptor(), POLLIN, 0});
+            descriptors.clear();
+            session->appendTransferDescriptors(descriptors);
+            for (const SocketHandle descriptor : descriptors) {
+                sockets.push_back({descriptor, POLLIN, 0});
                 transferOwners.push_back(session.get());
             }
         }
@@ -224,10 +281,16 @@ bool FleetFlasher::run()
             handleBootPackets(now);
         if (sockets[1].revents & POLLIN)
             handleTftpPackets(now);
+        if (sockets[2].revents & POLLIN)
+            handleBootClientPackets();
+        // Each session reads all its transfer sockets at once; a read
+        // request above may have added or ended some of them.
+        DeviceSession *served = nullptr;
         for (std::size_t i = 0; i < transferOwners.size(); ++i) {
-            // A read request above may have replaced this transfer.
-            if ((sockets[i + 2].revents & POLLIN) && transferOwners[i]->transferDescriptor() == sockets[i + 2].fd)
-                transferOwners[i]->handleTransferPackets(now, receiveBatch);
+            if ((sockets[i + fixedSockets].revents & POLLIN) && transferOwners[i] != served) {
+                served = transferOwners[i];
+                served->handleTransferPackets(now, receiveBatch);
+            }
         }
     }
     return std::all_of(m_sessions.begin(), m_sessions.end(), [](const auto &session) { return session->flashed(); });

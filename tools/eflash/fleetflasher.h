@@ -6,14 +6,15 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Flashes a list of devices on one link at the same time: one sender of
 // magic packets, one BOOTP server that answers each listed MAC address with
 // its own address and ignores every other, and one TFTP server on port 69
 // that hands each read request, by the requester's address, to that
-// device's own transfer on a port of its own. A device that fails ends
-// alone; the others go on at their own pace.
+// device's own transfers, each on a port of its own. A device that fails
+// ends alone; the others go on at their own pace.
 class FleetFlasher
 {
 public:
@@ -26,15 +27,26 @@ public:
                  FlashObserver &observer);
     ~FleetFlasher();
 
+    // Finds the link and opens the sockets that need privileges (and enters
+    // the devices in the ARP table), so that the caller can drop them before
+    // reading a packet or a file. run() does it itself if not done before.
+    // False when no device can be served; each device has its outcome then.
+    bool openLink();
+    // Before run(): device `index` gets its image, or ends with `reason`.
+    void setImage(std::size_t index, std::vector<std::uint8_t> image);
+    void leaveOut(std::size_t index, const std::string &reason);
+
     // Returns once every device has finished; true when all were flashed.
     bool run();
 
 private:
-    bool prepare();
+    void checkTargets();
+    void checkImageSizes();
     bool chooseLink();
     bool openSockets();
     void failAll(const std::string &reason);
     void handleBootPackets(Clock::time_point now);
+    void handleBootClientPackets();
     void handleTftpPackets(Clock::time_point now);
     void handleTftpDatagram(const UdpSocket::Datagram &datagram, Clock::time_point now);
     DeviceSession *activeSessionFor(in_addr address);
@@ -43,4 +55,5 @@ private:
     FlashLink m_link;
     FlashObserver &m_observer;
     std::vector<std::unique_ptr<DeviceSession>> m_sessions;
+    std::optional<bool> m_linkOpen;
 };

@@ -66,6 +66,20 @@ std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, 
     return image;
 }
 
+std::string imageFileRefusal(const std::string &path, std::size_t limit)
+{
+    struct stat status{};
+    if (stat(path.c_str(), &status) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(status.st_mode))
+        return "it is a directory";
+    if (!S_ISREG(status.st_mode))
+        return "it is not a regular file";
+    if (static_cast<unsigned long long>(status.st_size) > limit)
+        return "it has " + std::to_string(status.st_size) + " bytes; TFTP can carry at most " + std::to_string(limit);
+    return {};
+}
+
 std::string imageFileName(const std::string &path)
 {
     const std::size_t slash = path.find_last_of('/');

@@ -81,6 +81,24 @@ std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, 
     return image;
 }
 
+std::string imageFileRefusal(const std::string &path, std::size_t limit)
+{
+    const std::wstring widePath = wide(path);
+    if (widePath.empty())
+        return "the name is not valid text";
+    WIN32_FILE_ATTRIBUTE_DATA entry{};
+    if (!GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &entry))
+        return windowsErrorText(GetLastError());
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return "it is a directory";
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+        return "it is not a regular file";
+    const unsigned long long size = (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    if (size > limit)
+        return "it has " + std::to_string(size) + " bytes; TFTP can carry at most " + std::to_string(limit);
+    return {};
+}
+
 std::string imageFileName(const std::string &path)
 {
     const std::size_t separator = path.find_last_of("/\\:");

@@ -16,8 +16,14 @@
 // --verbose what happens on the way.
 //
 // Limits: 30 s (or --bootloader-wait-ms) for the boot loader's first BOOTP
-// request and as long again from there to its TFTP read request, each block
-// retransmitted after 1 s up to 5 times, 15 minutes for the whole update.
+// request and as long again from there to its TFTP read request; each block
+// retransmitted after a timeout that follows the round trip, doubling up to
+// 1 s, until 5 resends in a row at 1 s went unanswered; 15 minutes for the
+// whole update from the start of the run. "ERROR: unconfirmed: ..." when
+// only the last block's acknowledgement never came.
+//
+// Every capability is given up once the ports are open, before a packet or
+// the image is read.
 //
 // Several devices on one link are flashed at once with -i, -m and IMAGE
 // given once per device, paired in order; then every output line starts
@@ -45,8 +51,12 @@ int main(int argc, char **argv)
     OptionTable options("eflash.exe",
                         "-i IP -m MAC IMAGE [-i IP -m MAC IMAGE ...] [--verbose] [--bootloader-wait-ms MS]",
                         "Flashes IMAGE through the Ethernet boot loader of the device at IP with MAC;\n"
-                        "several devices on one link at once. Blocks are resent after 1 s, at most\n"
-                        "5 times; 15 minutes in all.");
+                        "several devices on one link at once. A block is resent after a timeout that\n"
+                        "follows the round trip (at least 20 ms, doubling up to 1 s) until 5 resends\n"
+                        "in a row at 1 s go unanswered; 15 minutes in all, counted from the start\n"
+                        "of the run, boot-loader wait included. A missing acknowledgement of the\n"
+                        "last block alone ends with \"ERROR: unconfirmed: ...\": the device may hold\n"
+                        "the whole image.");
     options.option("-i", "IP", "the device's address",
                    OptionTable::collecting(&devices, OptionTable::deviceAddressReader))
         .required()

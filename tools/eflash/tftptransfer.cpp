@@ -5,6 +5,16 @@
 
 #include <algorithm>
 
+namespace {
+
+using Microseconds = std::chrono::microseconds;
+
+// The clock granularity term of RFC 6298: the timeout stays this far above
+// the smoothed round trip even on a link that never varies.
+constexpr Microseconds granularity{10000};
+
+}
+
 TftpTransfer::TftpTransfer(const std::vector<std::uint8_t> &image, UdpSocket socket,
                            const sockaddr_in &client)
     : m_image(image)
@@ -17,7 +27,7 @@ TftpTransfer::TftpTransfer(const std::vector<std::uint8_t> &image, UdpSocket soc
 void TftpTransfer::start(Clock::time_point now)
 {
     if (m_startIsResend)
-        retransmit(now, "the device kept repeating its read request");
+        retransmit(now, "the device kept repeating its read request", true);
     else
         sendCurrentBlock(now);
 }
@@ -51,6 +61,10 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
         // later block would travel twice (the sorcerer's apprentice).
         if (tftp::numberOf(datagram.bytes) != m_block)
             break;
+        // Karn: after a resend nobody knows which copy this answers.
+        if (!m_blockResent)
+            takeRoundTrip(now - m_lastSent);
+        m_timeout = m_baseTimeout;
         m_acknowledged = m_block;
         if (m_block == m_lastBlock) {
             m_state = State::Finished;
@@ -58,6 +72,7 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
         }
         ++m_block;
         m_retries = 0;
+        m_blockResent = false;
         sendCurrentBlock(now);
         break;
     }
@@ -72,24 +87,58 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
     }
 }
 
+void TftpTransfer::takeRoundTrip(Clock::duration elapsed)
+{
+    const Microseconds sample = std::chrono::duration_cast<Microseconds>(elapsed);
+    if (!m_smoothedRoundTrip) {
+        m_smoothedRoundTrip = sample;
+        m_roundTripVariation = sample / 2;
+    } else {
+        const Microseconds deviation = *m_smoothedRoundTrip > sample ? *m_smoothedRoundTrip - sample
+                                                                      : sample - *m_smoothedRoundTrip;
+        m_roundTripVariation = (3 * m_roundTripVariation + deviation) / 4;
+        m_smoothedRoundTrip = (7 * *m_smoothedRoundTrip + sample) / 8;
+    }
+    const Microseconds timeout = *m_smoothedRoundTrip + std::max(granularity, 4 * m_roundTripVariation);
+    m_baseTimeout = std::clamp<Microseconds>(timeout, minimumTimeout, retransmitInterval);
+}
+
 void TftpTransfer::handleTimeout(Clock::time_point now)
 {
     if (m_state != State::Running || now < deadline())
         return;
-    retransmit(now, "the device stopped answering");
+    retransmit(now, "the device stopped answering", false);
 }
 
-void TftpTransfer::retransmit(Clock::time_point now, const std::string &why)
+void TftpTransfer::retransmit(Clock::time_point now, const std::string &why, bool countsAlways)
 {
-    if (m_retries >= maximumRetransmissions) {
-        m_state = State::Failed;
-        m_failure = why + ": no acknowledgement of block " + std::to_string(m_block) + " after "
-            + std::to_string(maximumRetransmissions) + " retransmissions";
+    // Fast retransmissions below the full interval are what the adaptive
+    // timeout buys; only those at the full interval spend the retries.
+    const bool counts = countsAlways || m_timeout >= retransmitInterval;
+    if (counts && m_retries >= maximumRetransmissions)
+        return giveUp(why);
+    if (counts)
+        ++m_retries;
+    ++m_totalRetransmissions;
+    m_blockResent = true;
+    m_timeout = std::min<Microseconds>(2 * m_timeout, retransmitInterval);
+    sendCurrentBlock(now);
+}
+
+void TftpTransfer::giveUp(const std::string &why)
+{
+    m_state = State::Failed;
+    const std::string retries = std::to_string(maximumRetransmissions) + " retransmissions";
+    if (m_block == m_lastBlock && m_acknowledged > 0) {
+        // The device took every block before and may hold the whole image,
+        // only its last word lost: a caller checks the device rather than
+        // calling it failed.
+        m_unconfirmed = true;
+        m_failure = "unconfirmed: no acknowledgement of the last block (" + std::to_string(m_block) + ") after "
+            + retries + "; the device may have taken the whole image";
         return;
     }
-    ++m_retries;
-    ++m_totalRetransmissions;
-    sendCurrentBlock(now);
+    m_failure = why + ": no acknowledgement of block " + std::to_string(m_block) + " after " + retries;
 }
 
 void TftpTransfer::handleRepeatedRequest(Clock::time_point now)
@@ -97,15 +146,15 @@ void TftpTransfer::handleRepeatedRequest(Clock::time_point now)
     // Each repeat resends the first block and so spends a retry: a device
     // that only ever asks again must not keep the transfer alive for ever.
     if (m_state == State::Running && m_acknowledged == 0)
-        retransmit(now, "the device kept repeating its read request");
+        retransmit(now, "the device kept repeating its read request", true);
 }
 
-void TftpTransfer::continueRetriesOf(const TftpTransfer &previous)
+void TftpTransfer::continueRetriesOf(const TftpTransfer &other)
 {
-    // A restart from a fresh port with nothing acknowledged before is
+    // A start from a fresh port while nothing was acknowledged before is
     // another repeat of the same request: its first block is a resend.
-    if (previous.m_acknowledged == 0) {
-        m_retries = previous.m_retries;
+    if (other.m_acknowledged == 0) {
+        m_retries = std::max(m_retries, other.m_retries);
         m_startIsResend = true;
     }
 }

@@ -4,6 +4,7 @@ import QtTest 1.2
 // The update-code upload, and how the worker tells its three messages apart.
 ProbeTestCase {
     name: "ProbeUpload"
+    deviceDefaults: ({ mac: "02:56:51:4B:00:01" })
 
     readonly property string updateCodePath: "/etc/update_code"
 
