@@ -23,42 +23,50 @@ std::wstring wide(const std::string &text)
     return result;
 }
 
-}
-
-std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, std::size_t limit,
-                                                       std::string *error)
+// Opens `path` and checks the open handle, so that a swap after the check
+// cannot fool us: a regular file of at most `limit` bytes. Backup semantics
+// so that a directory opens too and can be named as such.
+HANDLE openImage(const std::string &path, DWORD access, std::size_t limit, unsigned long long *size,
+                 std::string *error)
 {
     // The command line came as UTF-8; the wide call opens any name.
     const std::wstring widePath = wide(path);
     if (widePath.empty()) {
         *error = "the name is not valid text";
-        return std::nullopt;
+        return INVALID_HANDLE_VALUE;
     }
-    // Backup semantics so that a directory opens too and can be named as
-    // such; the type is checked on the open handle, so a swap after the check
-    // cannot fool us.
-    const HANDLE file = CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const HANDLE file = CreateFileW(widePath.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = windowsErrorText(GetLastError());
-        return std::nullopt;
+        return INVALID_HANDLE_VALUE;
     }
-    const HandleCloser closer{file};
     BY_HANDLE_FILE_INFORMATION information{};
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information)) {
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information))
         *error = "it is not a regular file";
-        return std::nullopt;
-    }
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         *error = "it is a directory";
-        return std::nullopt;
+    *size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    if (error->empty() && *size > limit)
+        *error = "it has " + std::to_string(*size) + " bytes; TFTP can carry at most " + std::to_string(limit);
+    if (!error->empty()) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
     }
-    const unsigned long long size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32)
-        | information.nFileSizeLow;
-    if (size > limit) {
-        *error = "it has " + std::to_string(size) + " bytes; TFTP can carry at most " + std::to_string(limit);
+    return file;
+}
+
+}
+
+std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, std::size_t limit,
+                                                       std::string *error)
+{
+    unsigned long long size = 0;
+    error->clear();
+    const HANDLE file = openImage(path, GENERIC_READ, limit, &size, error);
+    if (file == INVALID_HANDLE_VALUE)
         return std::nullopt;
-    }
+    const HandleCloser closer{file};
 
     // One byte more than the size seen, to notice a file that grew since.
     std::vector<std::uint8_t> image(static_cast<std::size_t>(size) + 1);
@@ -83,20 +91,13 @@ std::optional<std::vector<std::uint8_t>> readImageFile(const std::string &path, 
 
 std::string imageFileRefusal(const std::string &path, std::size_t limit)
 {
-    const std::wstring widePath = wide(path);
-    if (widePath.empty())
-        return "the name is not valid text";
-    WIN32_FILE_ATTRIBUTE_DATA entry{};
-    if (!GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &entry))
-        return windowsErrorText(GetLastError());
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return "it is a directory";
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
-        return "it is not a regular file";
-    const unsigned long long size = (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-    if (size > limit)
-        return "it has " + std::to_string(size) + " bytes; TFTP can carry at most " + std::to_string(limit);
-    return {};
+    // Opened for its attributes only: nothing is read yet.
+    unsigned long long size = 0;
+    std::string refusal;
+    const HANDLE file = openImage(path, FILE_READ_ATTRIBUTES, limit, &size, &refusal);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return refusal;
 }
 
 std::string imageFileName(const std::string &path)
