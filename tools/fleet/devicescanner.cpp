@@ -4,6 +4,7 @@
 #include "ipv4text.h"
 #include "macaddresstext.h"
 #include "passwordbook.h"
+#include "toollocator.h"
 
 #include "device/arp.h"
 
@@ -26,7 +27,7 @@ struct DeviceScanner::Job
     bool reusable = false;
     bool probed = false;
     bool macDone = false;
-    DeviceConversation::Probed result;
+    DeviceFinding finding;
     QString mac;
 };
 
@@ -79,18 +80,18 @@ void DeviceScanner::launch(quint32 address)
     Job *raw = job.get();
     raw->address = address;
     if (m_idle.empty()) {
-        raw->conversation = std::make_unique<DeviceConversation>(m_engine, formatIpv4(address), probeWindowMs);
+        raw->conversation = std::make_unique<DeviceConversation>(m_engine, address, probeWindowMs);
     } else {
         raw->conversation = std::move(m_idle.back());
         m_idle.pop_back();
-        raw->conversation->setAddress(formatIpv4(address));
+        raw->conversation->setAddress(address);
     }
     m_jobs.push_back(std::move(job));
     connect(raw->conversation.get(), &DeviceConversation::indexChecked, this,
             [this, raw](int status, bool velquor) { indexChecked(raw, status, velquor); });
     connect(raw->conversation.get(), &DeviceConversation::probed, this,
-            [this, raw](const DeviceConversation::Probed &result) {
-                raw->result = result;
+            [this, raw](const DeviceFinding &finding) {
+                raw->finding = finding;
                 raw->probed = true;
                 finishIfComplete(raw);
             });
@@ -128,6 +129,7 @@ void DeviceScanner::lookUpMac(Job *job)
     job->arp = std::make_unique<Arp>();
     Arp *arp = job->arp.get();
     arp->setProgram(m_arpTool);
+    arp->setProcessEnvironment(toolEnvironment());
     connect(arp, &Arp::received, this, [job](const QString &mac) {
         if (job->mac.isEmpty() && isMacAddressText(mac.trimmed()))
             job->mac = mac.trimmed().toUpper();
@@ -150,29 +152,14 @@ void DeviceScanner::finishIfComplete(Job *job)
 {
     if (!job->probed || !job->macDone)
         return;
-    const DeviceConversation::Probed &result = job->result;
-    if (result.initfail) {
+    DeviceFinding &finding = job->finding;
+    if (!finding.velquor) {
         // Its title went away between the two questions.
         ++m_silent;
     } else {
-        DeviceFinding finding;
-        finding.address = job->address;
-        finding.type = result.type;
-        finding.kindName = result.kindName;
-        finding.generation = result.generation;
-        finding.deviceText = result.deviceText;
-        finding.letter = result.letter;
-        finding.updateCode = result.updateCode;
         finding.mac = job->mac;
         finding.givenPassword = m_passwords->sourceFor(job->address) == PasswordBook::Source::Given;
         finding.password = m_passwords->passwordFor(job->address);
-        if (result.unauthorized) {
-            // What a refused password still lets through says nothing reliable.
-            finding.state = DeviceFinding::State::WantsPassword;
-            finding.letter.clear();
-        }
-        else if (result.letter == QLatin1String("G"))
-            finding.state = DeviceFinding::State::KindUnknown;
         m_findings.append(finding);
     }
     endJob(job);

@@ -34,7 +34,7 @@ private:
     void listFindings();
     void finish(int exitCode);
     // Devices the scan found, as they stand when no update follows.
-    void addScanEntries(const QString &result, const QString &error);
+    void addScanEntries(FleetResult result, const QString &error);
 
     FleetOptions m_options;
     PasswordBook m_passwords;
