@@ -39,7 +39,7 @@ FlasherOutputLine FlasherOutputLine::read(const QByteArray &rawLine)
 
 FlasherOutputLine FlasherOutputLine::readForDevice(const QByteArray &rawLine)
 {
-    static const QRegularExpression prefix(QStringLiteral("^(\\d{1,3}(?:\\.\\d{1,3}){3}):? "));
+    static const QRegularExpression prefix(QStringLiteral("^([0-9]{1,3}(?:\\.[0-9]{1,3}){3}):? "));
     const QString text = decodeToolLine(rawLine);
     const QRegularExpressionMatch match = prefix.match(text);
     if (!match.hasMatch())
