@@ -3,6 +3,7 @@
 #include "platform/filesystem.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryFile>
 
@@ -28,7 +29,7 @@ QString readTrailer(QFile &image, qint64 size)
     return QString::fromUtf8(bytes);
 }
 
-bool copyPrefix(QFile &image, qint64 length, QFile &target)
+bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash *hash)
 {
     if (!image.seek(0))
         return false;
@@ -40,6 +41,8 @@ bool copyPrefix(QFile &image, qint64 length, QFile &target)
             return false; // a read error, or the file shrank while we read it
         if (target.write(block.constData(), got) != got)
             return false;
+        if (hash)
+            hash->addData(block.constData(), int(got));
         done += got;
     }
     return target.flush();
@@ -50,6 +53,19 @@ bool copyPrefix(QFile &image, qint64 length, QFile &target)
 namespace StagingImage {
 
 bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath)
+{
+    return stage(firmware, expectedTrailer, stagingPath, nullptr);
+}
+
+QString trailer(const QString &firmware)
+{
+    QFile image;
+    if (!FileSystem::openRegularForReading(image, firmware))
+        return QString();
+    return readTrailer(image, image.size());
+}
+
+bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath, QByteArray *sha256)
 {
     QFile image;
     if (!FileSystem::openRegularForReading(image, firmware))
@@ -64,8 +80,17 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
     QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
     if (!staging.open())
         return false;
-    if (!copyPrefix(image, qMax<qint64>(0, size - trailerSize), staging))
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint64 prefix = qMax<qint64>(0, size - trailerSize);
+    if (!copyPrefix(image, prefix, staging, sha256 ? &hash : nullptr))
         return false;
+    if (sha256) {
+        const QByteArray rest = image.read(size - prefix);
+        if (rest.size() != size - prefix)
+            return false;
+        hash.addData(rest);
+        *sha256 = hash.result().toHex();
+    }
     staging.close();
     if (staging.error() != QFileDevice::NoError)
         return false;

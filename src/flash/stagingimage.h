@@ -11,6 +11,12 @@ namespace StagingImage {
 // without the last four to `stagingPath`. Returns false, leaving no staging
 // file, when the trailer differs or anything cannot be read or written.
 bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath);
+// The same, reading the file once: `sha256` gets the SHA-256 of the whole
+// file as read, trailer included.
+bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath, QByteArray *sha256);
+
+// The trailer as stage() reads it; empty when the file cannot be read.
+QString trailer(const QString &firmware);
 
 // Removes the staging file; a missing file is not an error.
 void remove(const QString &stagingPath);
