@@ -1,8 +1,11 @@
 #include "devicescanner.h"
 
 #include "deviceconversation.h"
+#include "hostsweep.h"
+#include "linksweep.h"
 #include "ipv4text.h"
 #include "macaddresstext.h"
+#include "openfilebudget.h"
 #include "passwordbook.h"
 #include "toollocator.h"
 
@@ -16,6 +19,10 @@ namespace {
 
 // The screen's probe window.
 constexpr int probeWindowMs = 3000;
+// How long the sweep waits for a connection. A device on the link answers
+// within milliseconds; an empty address would hold the kernel's ARP wait of
+// 3 s, or longer behind a router.
+constexpr int sweepWaitMs = 1500;
 
 } // namespace
 
@@ -45,10 +52,37 @@ DeviceScanner::~DeviceScanner() = default;
 
 void DeviceScanner::start(const QVector<quint32> &addresses)
 {
-    m_addresses = addresses;
-    launchMore();
-    if (m_addresses.isEmpty())
+    m_total = addresses.size();
+    m_targets = addresses;
+    m_linkSweep = std::make_unique<LinkSweep>(m_arpTool);
+    connect(m_linkSweep.get(), &LinkSweep::finished, this, &DeviceScanner::linkSwept);
+    m_linkSweep->start(addresses);
+}
+
+void DeviceScanner::linkSwept()
+{
+    if (m_stopping) {
+        m_sweepDone = true;
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
+        return;
+    }
+    // An address asked by ARP that did not answer holds no host.
+    QVector<quint32> toConnect;
+    for (const quint32 address : qAsConst(m_targets)) {
+        if (m_linkSweep->asked(address) && m_linkSweep->macOf(address).isEmpty())
+            hostMissing();
+        else
+            toConnect.append(address);
+    }
+    m_sweep = std::make_unique<HostSweep>(sweepConnectsLimit(), sweepWaitMs);
+    connect(m_sweep.get(), &HostSweep::addressAccepted, this, &DeviceScanner::hostFound);
+    connect(m_sweep.get(), &HostSweep::addressRefused, this, &DeviceScanner::hostMissing);
+    connect(m_sweep.get(), &HostSweep::finished, this, [this] {
+        m_sweepDone = true;
+        if (m_jobs.empty() && (m_stopping || m_next >= m_addresses.size()))
+            finishOnce();
+    });
+    m_sweep->start(toConnect);
 }
 
 void DeviceScanner::stop()
@@ -56,8 +90,25 @@ void DeviceScanner::stop()
     if (m_stopping || m_finished)
         return;
     m_stopping = true;
-    if (m_jobs.empty())
+    if (m_linkSweep)
+        m_linkSweep->stop();
+    if (m_sweep)
+        m_sweep->stop();
+    if (m_jobs.empty() && m_sweepDone)
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
+}
+
+void DeviceScanner::hostFound(quint32 address)
+{
+    m_addresses.append(address);
+    launchMore();
+}
+
+void DeviceScanner::hostMissing()
+{
+    ++m_silent;
+    ++m_done;
+    emit addressDone(m_done, m_total);
 }
 
 QVector<DeviceFinding> DeviceScanner::findings() const
@@ -122,7 +173,8 @@ void DeviceScanner::indexChecked(Job *job, int status, bool velquor)
 
 void DeviceScanner::lookUpMac(Job *job)
 {
-    if (m_arpTool.isEmpty()) {
+    job->mac = m_linkSweep->macOf(job->address);
+    if (m_arpTool.isEmpty() || !job->mac.isEmpty()) {
         job->macDone = true;
         return;
     }
@@ -180,9 +232,9 @@ void DeviceScanner::endJob(Job *job)
     }
     QTimer::singleShot(0, this, [ending] { delete ending; });
     ++m_done;
-    emit addressDone(m_done, m_addresses.size());
+    emit addressDone(m_done, m_total);
     launchMore();
-    if (m_jobs.empty() && (m_stopping || m_next >= m_addresses.size()))
+    if (m_jobs.empty() && m_sweepDone && (m_stopping || m_next >= m_addresses.size()))
         finishOnce();
 }
 

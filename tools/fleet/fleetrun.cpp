@@ -58,6 +58,7 @@ int FleetRun::start()
     }
     m_passwords.takeEnvironment();
 
+    raiseOpenFileLimit();
     m_engine = new ProbeEngine(this);
     if (!m_engine->isReady()) {
         printError(QStringLiteral("zudiruv-fleet: cannot load the probe worker: %1\n").arg(m_engine->errorString()));
