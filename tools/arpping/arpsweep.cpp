@@ -221,7 +221,8 @@ int sweepMain(int argc, char **argv)
     }
     dropCapabilities();
 
-    for (int round = 0; round < rounds; ++round) {
+    // Nothing on an Ethernet link: nothing to wait for.
+    for (int round = 0; round < rounds && !links.empty(); ++round) {
         for (const Link &link : links) {
             for (const std::uint32_t address : link.addresses) {
                 if (!link.answered.count(address))
