@@ -16,6 +16,7 @@ namespace {
 
 // Addresses asked at once during a scan, if the descriptor limit allows.
 constexpr int scanInFlightWanted = 64;
+constexpr int progressIntervalMs = 200;
 
 QString passwordState(const DeviceFinding &finding)
 {
@@ -91,6 +92,16 @@ int FleetRun::start()
 
     m_scanner = new DeviceScanner(m_engine, &m_passwords, arpTool.path, devicesInFlightLimit(scanInFlightWanted), this);
     connect(m_scanner, &DeviceScanner::finished, this, &FleetRun::scanFinished);
+    if (errorIsTerminal()) {
+        // Both stages count: an address is done once the sweep found it
+        // empty or its probe has ended.
+        connect(m_scanner, &DeviceScanner::addressDone, this, [this](int done, int total) {
+            if (done < total && m_progressClock.isValid() && m_progressClock.elapsed() < progressIntervalMs)
+                return;
+            m_progressClock.start();
+            printError(QStringLiteral("\rScanned %1 of %2 addresses\033[K").arg(done).arg(total));
+        });
+    }
     m_addressCount = targets.addresses().size();
     m_report.markStarted();
     m_clock.start();
@@ -112,6 +123,8 @@ void FleetRun::interrupt()
 
 void FleetRun::scanFinished()
 {
+    if (m_progressClock.isValid())
+        printError(QStringLiteral("\r\033[K"));
     listFindings();
     if (m_options.command == FleetOptions::Command::Scan) {
         addScanEntries(FleetResult::Found, QString());

@@ -40,6 +40,7 @@ private:
     PasswordBook m_passwords;
     FleetReport m_report;
     QElapsedTimer m_clock;
+    QElapsedTimer m_progressClock;
     ProbeEngine *m_engine = nullptr;
     DeviceScanner *m_scanner = nullptr;
     FleetUpdate *m_update = nullptr;

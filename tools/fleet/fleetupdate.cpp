@@ -125,7 +125,7 @@ void FleetUpdate::stop()
         }
         finishDevice(device, FleetResult::Skipped, QStringLiteral("interrupted before it was started"));
         if (m_view)
-            m_view->finishDevice(device->address, QStringLiteral("skipped (interrupted)"), false);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::Skipped) + QStringLiteral(" (interrupted)"), false);
     }
     finishIfIdle();
 }
@@ -161,7 +161,7 @@ void FleetUpdate::startFlashIfIdle()
             --m_active;
             device->uploader.reset();
             finishDevice(device, FleetResult::FlashFailed, QStringLiteral("no MAC address: arpping.exe had no answer"));
-            m_view->finishDevice(device->address, QStringLiteral("flash-failed: no MAC address"), false);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": no MAC address"), false);
             continue;
         }
         macsInRun.append(mac);
@@ -235,7 +235,7 @@ void FleetUpdate::flashDone(Device *device, const FlashBatch::Outcome &outcome)
     }
     --m_active;
     finishDevice(device, FleetResult::FlashFailed, outcome.error);
-    m_view->finishDevice(device->address, QStringLiteral("flash-failed: %1").arg(outcome.error), false);
+    m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": ") + outcome.error, false);
     pump();
 }
 
@@ -273,15 +273,15 @@ void FleetUpdate::verify(Device *device, const QString &unconfirmedLine)
                 : QStringLiteral("the last block's acknowledgement never came, but the device came back with its kind");
             finishDevice(device, FleetResult::Updated, QString(), note);
             m_view->finishDevice(device->address,
-                                 QStringLiteral("updated (%1 s)%2").arg(device->clock.elapsed() / 1000.0, 0, 'f', 1)
+                                 fleetResultText(FleetResult::Updated) + QStringLiteral(" (%1 s)%2").arg(device->clock.elapsed() / 1000.0, 0, 'f', 1)
                                      .arg(note.isEmpty() ? QString() : QStringLiteral("; ") + note), true);
         } else if (!unconfirmedLine.isEmpty()) {
             const QString error = QStringLiteral("%1; then it %2").arg(unconfirmedLine, verifyError);
             finishDevice(device, FleetResult::FlashFailed, error);
-            m_view->finishDevice(device->address, QStringLiteral("flash-failed: %1").arg(error), false);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": ") + error, false);
         } else {
             finishDevice(device, FleetResult::NotBack, verifyError);
-            m_view->finishDevice(device->address, QStringLiteral("not-back: %1").arg(verifyError), false);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::NotBack) + QStringLiteral(": ") + verifyError, false);
         }
         pump();
         finishIfIdle();
