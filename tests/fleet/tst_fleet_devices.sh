@@ -13,7 +13,10 @@ if [ "${1:-}" = --with-workerscript-module ] && [ -z "${QML2_IMPORT_PATH:-}" ]; 
     module=$bin/../test-qml-modules/workerscript2
     if [ ! -d "$module/usr" ]; then
         fetched=$(mktemp -d)
-        (cd "$fetched" && apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1) &&
+        # A fresh machine may not have the package lists yet.
+        (cd "$fetched" && { apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1 ||
+            { [ "$(id -u)" -eq 0 ] && apt-get update -qq > /dev/null 2>&1 &&
+              apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1; }; }) &&
             mkdir -p "$module" && dpkg -x "$fetched"/*.deb "$module"
         rm -rf "$fetched"
     fi
