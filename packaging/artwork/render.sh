@@ -26,16 +26,22 @@ write_png() {  # svg width height output
 
 # GIF has one-bit transparency only, so the picture is laid on the screen's own
 # grey instead: anti-aliased edges then blend exactly as they would on screen.
-write_gif() {  # svg output
-    rsvg-convert -w 320 -h 300 "$here/$1" -o "$scratch/raw.png"
+write_gif() {  # svg width height output
+    rsvg-convert -w "$2" -h "$3" "$here/$1" -o "$scratch/raw.png"
     convert "$scratch/raw.png" -background "$screen_background" -flatten -strip \
-        +dither -colors 256 GIF:"$2"
+        +dither -colors 256 GIF:"$4"
 }
 
-write_png vqlogo.svg 290 53 "$resources/vqlogo.png"
-write_png upload-checkmark.svg 320 300 "$resources/upload-checkmark.png"
-write_gif upload-dropfile.svg "$resources/upload-dropfile.gif"
-write_gif upload-dropfile-entered.svg "$resources/upload-dropfile-entered.gif"
+# Each screen image also as NAME@2x and NAME@3x beside it, drawn from the source at
+# that size: Qt takes them by itself on screens scaled by more than 1.
+for scale in 1 2 3; do
+    suffix=$([ "$scale" = 1 ] || echo "@${scale}x")
+    write_png vqlogo.svg $((290 * scale)) $((53 * scale)) "$resources/vqlogo$suffix.png"
+    write_png upload-checkmark.svg $((320 * scale)) $((300 * scale)) "$resources/upload-checkmark$suffix.png"
+    write_gif upload-dropfile.svg $((320 * scale)) $((300 * scale)) "$resources/upload-dropfile$suffix.gif"
+    write_gif upload-dropfile-entered.svg $((320 * scale)) $((300 * scale)) \
+        "$resources/upload-dropfile-entered$suffix.gif"
+done
 
 # Icon group: the small drawing below 48 px, where the full one turns to mush.
 bitmaps=()

@@ -1,6 +1,7 @@
-import QtQuick 2.0
+import QtQuick 2.1
 import QtQuick.Controls 1.4
 import QtQuick.Controls.Styles 1.4
+import "clicks.js" as Clicks
 
 // The flash button: its front face names what is missing or shows the
 // flash progress, its back face offers the flash or shows a notice.
@@ -57,6 +58,44 @@ Flipable {
     width: parent ? parent.width : 320
     height: 60
 
+    // The keyboard: one stop of the screen's Tab chain; Return, Enter and
+    // space act as a click on the face that shows, through its own handler.
+    readonly property bool hasKeyboard: buttonBar.activeFocus
+
+    // A key has worked the button (the focus ring shows from now on).
+    signal keyboardUsed()
+
+    function press() {
+        var area = rotation.angle > 90 ? backArea : frontArea
+        if (Clicks.wouldReach(area, buttonBar))
+            area.clicked(null)
+    }
+
+    activeFocusOnTab: true
+    Keys.onReturnPressed: { keyboardUsed(); press() }
+    Keys.onEnterPressed: { keyboardUsed(); press() }
+    Keys.onSpacePressed: { keyboardUsed(); press() }
+    Keys.onPressed: {
+        if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+            keyboardUsed()
+        event.accepted = false
+    }
+
+    // Screen readers: a progress bar while a flash runs, else a button named
+    // by the face that shows; red and green are told in the description.
+    Accessible.role: !opened && noProg ? Accessible.ProgressBar : Accessible.Button
+    Accessible.name: opened ? labelBack : labelFront
+    Accessible.description: {
+        if (opened && String(backColor).toLowerCase() === "#f73e3e")
+            return "error"
+        if (opened)
+            return complete ? "complete" : "ready"
+        return noProg ? "flashing" : "not ready"
+    }
+    Accessible.focusable: true
+    Accessible.focused: hasKeyboard
+    Accessible.onPressAction: press()
+
     Timer {
         id: errorTimer
         interval: 2000
@@ -92,6 +131,8 @@ Flipable {
         ProgressBar {
             id: prog
             objectName: "progressbar"
+            // The button itself speaks for the progress.
+            Accessible.ignored: true
             anchors.fill: parent
             visible: false
             style: ProgressBarStyle {
@@ -106,6 +147,7 @@ Flipable {
             text: buttonBar.labelFront
         }
         MouseArea {
+            id: frontArea
             anchors.fill: parent
             onClicked: {
                 if (!buttonBar.ip)
@@ -147,6 +189,7 @@ Flipable {
                 text: buttonBar.labelBack
             }
             MouseArea {
+                id: backArea
                 anchors.fill: parent
                 onClicked: {
                     // The screen's handler starts the flash and may change

@@ -1,8 +1,9 @@
-import QtQuick 2.0
+import QtQuick 2.1
 import QtQuick.Window 2.2
 import Flash 1.0
 import Arp 1.0
 import "devicekind.js" as DeviceKind
+import "clicks.js" as Clicks
 
 // The tool's one screen: from an IP address to a flashed device. Every
 // decision of the workflow is taken here; the rows only show its state.
@@ -19,6 +20,16 @@ Rectangle {
     readonly property string acceptedPicture: "resources/upload-checkmark.png"
     // Address, MAC address and image are all valid: the flash can start.
     readonly property bool ready: readyButton.ip && readyButton.mac && readyButton.bin
+    // The identified device's own MAC address, from its MAC page ("" when the
+    // page held none), and its kind as shown in the IP row.
+    property string deviceMac: ""
+    property string deviceKind: ""
+    // The history line of the flash that runs, filled in as it goes.
+    property var flashRecord: null
+    // Tells the awaited upload's answer from a late one given up on.
+    property int uploadTicket: 0
+    // How long the flasher waits for the upload's answer.
+    readonly property int uploadWaitMs: 3000
 
     color: "#d6d6d6"
     width: parent ? parent.width : 320
@@ -70,6 +81,14 @@ Rectangle {
         return address
     }
 
+    // A MAC address in one form for comparing, "" for text that is none.
+    function macText(text) {
+        var trimmed = String(text).trim()
+        if (!/^([0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}$/.test(trimmed))
+            return ""
+        return trimmed.toLowerCase().replace(/-/g, ":")
+    }
+
     function startProbe(password) {
         paint(ipAddr, yellow)
         ipAddr.label = "Testing IP Address"
@@ -91,10 +110,12 @@ Rectangle {
             return
         }
         macAddr.validateMAC()
-        if (result.update !== "") {
-            readyButton.updateCode = true
-            update.updateCode = DeviceKind.updateCodeFrom(result.update)
-        }
+        // Only the code of the device this probe found goes to it: without an
+        // update page (empty, refused, no answer) there is none to upload.
+        readyButton.updateCode = result.update !== ""
+        update.updateCode = result.update !== "" ? DeviceKind.updateCodeFrom(result.update) : ""
+        deviceMac = macText(result.mac)
+        deviceKind = ""
         ipAddr.check = false
         resp.complete = true
 
@@ -126,6 +147,7 @@ Rectangle {
             password.hide()
 
             var device = DeviceKind.deviceText(result.type, result.version)
+            deviceKind = device
             readyButton.type = DeviceKind.kindLetter(device)
             if (readyButton.bin)
                 f.testFile(readyButton.file, readyButton.type)
@@ -151,22 +173,61 @@ Rectangle {
             ipAddr.close()
             return
         }
-        // Handed over first; nothing waits for the upload's outcome.
-        if (readyButton.updateCode) {
-            update.sendMessage({
-                "POST": true,
-                "ip": readyButton.ipAddr,
-                "code": update.updateCode,
-                "pwd": password.usepwd ? password.text : defaultPassword
-            })
+        // What an open row holds is taken first; it cannot change once the
+        // flash runs.
+        if (ipAddr.opened || macAddr.opened) {
+            ipAddr.close()
+            macAddr.close()
+            return
+        }
+        // The magic packet wakes whichever device has this MAC address.
+        if (deviceMac !== "" && macText(readyButton.macAddr) !== deviceMac) {
+            readyButton.mac = false
+            paint(macAddr, red)
+            readyButton.error("MAC does not match the device")
+            return
         }
         f.waserror = false
         f.flashing = true
-        f.flash(readyButton.ipAddr, readyButton.macAddr)
+        flashRecord = {
+            "time": new Date(),
+            "address": readyButton.ipAddr,
+            "mac": readyButton.macAddr,
+            "kind": deviceKind,
+            "letter": readyButton.type,
+            "image": readyButton.file,
+            "image_sha256": f.imageSha256,
+            "code_uploaded": readyButton.updateCode,
+            "code_status": 0
+        }
+        if (!readyButton.updateCode) {
+            runFlasher()
+            return
+        }
+        // The flasher's magic packet takes the web interface offline: it
+        // starts once the upload has ended, whether the code was taken or not.
+        uploadTicket += 1
+        update.sendMessage({
+            "POST": true,
+            "confirm": true,
+            "ticket": uploadTicket,
+            "ip": readyButton.ipAddr,
+            "code": update.updateCode,
+            "pwd": password.usepwd ? password.text : defaultPassword
+        })
+        uploadWait.start()
+    }
+
+    function runFlasher() {
+        uploadWait.stop()
+        f.flash(flashRecord.address, flashRecord.mac)
     }
 
     function endFlash() {
+        if (!f.flashing)
+            return
         f.flashing = false
+        recordFlash()
         if (f.waserror) {
             readyButton.close()
             readyButton.error("Error during flash, try again.")
@@ -200,6 +261,15 @@ Rectangle {
         completeTimer.start()
     }
 
+    function recordFlash() {
+        var record = flashRecord
+        flashRecord = null
+        record.result = f.waserror ? "failed" : "complete"
+        record.exit_status = f.lastExitStatus
+        record.errors = f.errorLines
+        history.append(record)
+    }
+
     // A file URL as a local path: decoded, with Windows drive letters and
     // network hosts kept. Anything else is taken as it stands.
     function localPath(url) {
@@ -222,6 +292,9 @@ Rectangle {
     }
 
     function acceptFile(url) {
+        // The image of a running flash stays staged until it ends.
+        if (f.flashing)
+            return
         var path = localPath(url)
         if (path.indexOf(".bin") !== -1) {
             readyButton.file = path
@@ -250,12 +323,16 @@ Rectangle {
                 anchors.centerIn: parent
                 width: 290
                 source: "resources/vqlogo.png"
+                Accessible.role: Accessible.Graphic
+                Accessible.name: "Velquor"
             }
         }
 
         InputDelegate {
             id: ipAddr
             objectName: "ipAddr"
+            // The keyboard starts here.
+            focus: true
 
             // A probe started from this row is pending.
             property bool check: false
@@ -287,6 +364,7 @@ Rectangle {
 
             label: "IP Address"
             placeHolder: "Enter IP Address"
+            locked: f.flashing
 
             onHasOpened: {
                 if (password.usepwd) {
@@ -318,6 +396,7 @@ Rectangle {
 
             label: "Password"
             placeHolder: "Enter Password"
+            locked: f.flashing
 
             onHasOpened: {
                 ipAddr.close()
@@ -336,6 +415,9 @@ Rectangle {
         InputDelegate {
             id: macAddr
             objectName: "macAddr"
+            // Closing re-judges the text and starts nothing else, so Escape
+            // can take back what was typed.
+            escapeRestoresText: true
 
             function validateMAC() {
                 if (/^([0-9A-Fa-f]{2}[:-]){5}([0-9A-Fa-f]{2})$/.test(macAddr.text)) {
@@ -358,6 +440,7 @@ Rectangle {
 
             label: "MAC Address"
             placeHolder: "Enter MAC Address"
+            locked: f.flashing
 
             onHasOpened: {
                 ipAddr.close()
@@ -374,6 +457,32 @@ Rectangle {
             id: fileImage
             objectName: "fileImage"
 
+            // The image area held the keyboard when the dialog opened.
+            property bool keyboardBeforeDialog: false
+
+            // Return, Enter or space: what a click does, through its handler.
+            function press() {
+                focusRing.keyboardInUse = true
+                if (Clicks.wouldReach(imageArea, screen))
+                    imageArea.clicked(null)
+            }
+
+            activeFocusOnTab: true
+            Keys.onReturnPressed: fileImage.press()
+            Keys.onEnterPressed: fileImage.press()
+            Keys.onSpacePressed: fileImage.press()
+            Keys.onPressed: {
+                if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+                    focusRing.keyboardInUse = true
+                event.accepted = false
+            }
+            Accessible.role: Accessible.Button
+            Accessible.name: "Click here or drag and drop a file to flash."
+            Accessible.description: readyButton.bin ? "file accepted" : ""
+            Accessible.focusable: true
+            Accessible.focused: fileImage.activeFocus
+            Accessible.onPressAction: fileImage.press()
+
             anchors.horizontalCenter: parent.horizontalCenter
             width: 320
             height: 300
@@ -381,7 +490,9 @@ Rectangle {
             source: screen.dropPicture
 
             MouseArea {
+                id: imageArea
                 anchors.fill: parent
+                enabled: !f.flashing
                 onClicked: {
                     ipAddr.close()
                     macAddr.close()
@@ -394,6 +505,7 @@ Rectangle {
                 anchors.horizontalCenter: parent.horizontalCenter
                 width: 320
                 height: 300
+                enabled: !f.flashing
 
                 onEntered: fileImage.source = screen.dropEnteredPicture
                 onExited: fileImage.source = screen.dropPicture
@@ -421,7 +533,7 @@ Rectangle {
             id: readyButton
             objectName: "readyButton"
 
-            // An update code has been derived; it is never cleared again.
+            // The identified device brought an update code.
             property bool updateCode: false
 
             // Shows what the screen holds; while a flash runs the button shows
@@ -493,7 +605,8 @@ Rectangle {
 
             // The flasher has reported an error in the current run.
             property bool waserror: false
-            // A run started from the screen is going: one at a time.
+            // A flash started from the screen is going, from the upload to
+            // the flasher's end: one at a time.
             property bool flashing: false
 
             onProgressChanged: {
@@ -509,11 +622,13 @@ Rectangle {
             }
             onFinished: screen.endFlash()
             // A flasher that cannot start never finishes; report it as the
-            // failed run it is instead of showing "0%" forever.
+            // failed run it is instead of showing "0%" forever. Scene handlers
+            // run before the object's own, which notes the reason for the
+            // history: the end is handled once that has happened.
             onErrorOccurred: {
                 if (error === 0) {
                     f.waserror = true
-                    screen.endFlash()
+                    Qt.callLater(screen.endFlash)
                 }
             }
         }
@@ -580,14 +695,51 @@ Rectangle {
             }
         }
 
+        // The image area hands the keyboard to the dialog and takes it back.
+        Connections {
+            target: fileDialogLoader.item
+            function onVisibilityChanged() {
+                if (fileDialogLoader.item.visible)
+                    fileImage.keyboardBeforeDialog = fileImage.activeFocus
+                else if (fileImage.keyboardBeforeDialog)
+                    fileImage.forceActiveFocus()
+            }
+        }
+
         WorkerScript {
             id: update
             objectName: "update"
 
-            // The last derived update code.
+            // The identified device's update code.
             property string updateCode: ""
 
             source: "get.js"
+            onMessage: {
+                if (messageObject.uploaded && messageObject.ticket === screen.uploadTicket
+                        && uploadWait.running) {
+                    screen.flashRecord.code_status = messageObject.status
+                    screen.runFlasher()
+                }
+            }
         }
+
+        Timer {
+            id: uploadWait
+            objectName: "uploadWait"
+
+            interval: screen.uploadWaitMs
+            onTriggered: screen.runFlasher()
+        }
+
+        FlashHistory {
+            id: history
+        }
+    }
+
+    FocusRing {
+        id: focusRing
+        objectName: "focusRingArea"
+
+        controls: [ipAddr, password, macAddr, fileImage, readyButton]
     }
 }

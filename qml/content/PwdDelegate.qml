@@ -1,4 +1,6 @@
-import QtQuick 2.0
+import QtQuick 2.1
+import "colourmeaning.js" as ColourMeaning
+import "clicks.js" as Clicks
 
 // The password row: an InputDelegate whose back face masks the typed text.
 // It starts hidden, taking no room in a column, until show() is called.
@@ -12,13 +14,15 @@ Flipable {
     property alias backColor: back.color
     property bool opened: false
     property bool flipped: false
+    // The row does not open, however asked: what it holds is in use.
+    property bool locked: false
 
     signal ok()
     signal hasOpened()
     signal hasClosed()
 
     function open() {
-        if (opened)
+        if (opened || locked)
             return
         flipped = true
         lineInput.forceActiveFocus()
@@ -49,6 +53,93 @@ Flipable {
 
     width: parent ? parent.width : 320
     height: 60
+
+    // The keyboard: the bar is one stop of the screen's Tab chain. Keys reach
+    // it when it is closed and those its text box leaves (Tab, Escape).
+    // `escapeRestoresText`: Escape puts back the text the bar held when it
+    // opened before closing; left false where closing with the old text would
+    // start anything anew (a probe), so that Escape then closes as Return does.
+    property bool escapeRestoresText: false
+    // The bar or its text box holds the keyboard focus.
+    readonly property bool hasKeyboard: flipBar.activeFocus || backFace.activeFocus
+    property string textAtOpening: ""
+
+    // A key has worked the bar (the focus ring shows from now on).
+    signal keyboardUsed()
+
+    // Return, Enter or space: what a click on the face that shows does now.
+    function press() {
+        if (opened)
+            lineInput.forceActiveFocus()
+        else if (Clicks.wouldReach(frontArea, flipBar))
+            frontArea.clicked(null)
+    }
+
+    activeFocusOnTab: true
+    Keys.onReturnPressed: { keyboardUsed(); press() }
+    Keys.onEnterPressed: { keyboardUsed(); press() }
+    Keys.onSpacePressed: { keyboardUsed(); press() }
+    Keys.onEscapePressed: {
+        keyboardUsed()
+        if (!opened) {
+            event.accepted = false
+            return
+        }
+        if (escapeRestoresText)
+            text = textAtOpening
+        close()
+    }
+    // Leaving an open bar by Tab closes it as a click on another control
+    // does; the framework then moves the focus along the chain.
+    Keys.onPressed: {
+        if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab) {
+            keyboardUsed()
+            close()
+        }
+        event.accepted = false
+    }
+    // Connections, so that the screen's own handlers of these signals stay.
+    Connections {
+        target: flipBar
+        function onOk() {
+            flipBar.keyboardUsed()
+        }
+        function onOpenedChanged() {
+            if (flipBar.opened)
+                flipBar.textAtOpening = flipBar.text
+            // Closed with the keyboard inside: it stays on the bar, not lost
+            // with the face that turns away.
+            else if (backFace.activeFocus)
+                flipBar.forceActiveFocus()
+        }
+    }
+
+    // Screen readers: a button while closed, a text field while open, named
+    // by what it shows; the colour's meaning goes into the description.
+    // While open, the text field below speaks for the bar: a text field's
+    // value is read from its `text`, which here is the password in clear.
+    Accessible.role: Accessible.Button
+    Accessible.ignored: opened
+    Accessible.name: label
+    Accessible.description: ColourMeaning.of(frontColor)
+    Accessible.focusable: true
+    Accessible.focused: hasKeyboard
+    Accessible.onPressAction: press()
+
+    Item {
+        objectName: "passwordField"
+        // One star per character, as the box shows them.
+        readonly property string text: new Array(flipBar.text.length + 1).join("*")
+
+        anchors.fill: parent
+        visible: flipBar.opened
+        Accessible.role: Accessible.EditableText
+        Accessible.name: flipBar.placeHolder
+        Accessible.description: ColourMeaning.of(flipBar.backColor)
+        Accessible.passwordEdit: true
+        Accessible.focusable: true
+        Accessible.focused: flipBar.hasKeyboard
+    }
     visible: false
 
     front: Rectangle {
@@ -73,6 +164,7 @@ Flipable {
             color: "#707070"
         }
         MouseArea {
+            id: frontArea
             anchors.fill: parent
             // An open bar shows this face only in the first half of its turn.
             onClicked: {
@@ -95,6 +187,7 @@ Flipable {
     }
 
     back: FocusScope {
+        id: backFace
         width: flipBar.width
         height: flipBar.height
         enabled: rotation.angle > 90

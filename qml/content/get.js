@@ -161,16 +161,18 @@ function checkIndex(ip) {
     });
 }
 
-// With `confirm` the worker answers once the upload has ended: the fleet tool
-// starts the flasher only then, as the boot loader takes the device offline.
-function uploadUpdateCode(ip, pwd, code, confirm) {
+// With `confirm` the worker answers once the upload has ended: the screen and
+// the fleet tool start the flasher only then, as the boot loader takes the
+// device offline. `ticket` comes back with the answer, so that a late answer
+// to an upload given up on is told apart from the one awaited.
+function uploadUpdateCode(ip, pwd, code, confirm, ticket) {
     var request = new XMLHttpRequest();
-    if (confirm) {
-        request.onreadystatechange = function () {
-            if (request.readyState === XMLHttpRequest.DONE)
-                WorkerScript.sendMessage({ uploaded: true, ip: ip, status: request.status });
-        };
-    }
+    request.responseType = "arraybuffer";
+    request.onreadystatechange = function () {
+        cutOffLongAnswer(request);
+        if (confirm && request.readyState === XMLHttpRequest.DONE)
+            WorkerScript.sendMessage({ uploaded: true, ip: ip, status: request.status, ticket: ticket || 0 });
+    };
     request.open("POST", "http://" + ip + "/etc/update_code");
     request.setRequestHeader("Authorization", "Basic " + hex_md5(pwd));
     request.send(code);
@@ -198,7 +200,7 @@ function sendFindings() {
 
 WorkerScript.onMessage = function (message) {
     if (message.POST)
-        uploadUpdateCode(message.ip, message.pwd, message.code, message.confirm === true);
+        uploadUpdateCode(message.ip, message.pwd, message.code, message.confirm === true, message.ticket);
     else if (message.abort) {
         reportWhenDone = false;
         sendFindings();

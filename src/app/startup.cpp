@@ -2,13 +2,18 @@
 
 #include "app/scenetypes.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLockFile>
+#include <QQmlApplicationEngine>
 #include <QQmlEngine>
 #include <QQmlFileSelector>
 #include <QQuickView>
 #include <QSurfaceFormat>
+
+#include <cstdio>
 
 namespace {
 
@@ -26,14 +31,52 @@ int requestedCoreProfile()
     return ok ? value : 0;
 }
 
+// Tells the user, in a small window and on standard error, that another
+// window works in this folder, and waits until the notice is closed.
+int refuseSecondWindow(QGuiApplication &app, const QString &folder)
+{
+    std::fprintf(stderr, "zudiruv: ZUDiruv is already running in %s; use that window, "
+                         "or start ZUDiruv in another folder.\n",
+                 QDir::toNativeSeparators(folder).toLocal8Bit().constData());
+    QQmlApplicationEngine notice;
+    notice.setInitialProperties({{QStringLiteral("folder"), QDir::toNativeSeparators(folder)}});
+    notice.load(QUrl(QStringLiteral("qrc:///AlreadyRunning.qml")));
+    if (!notice.rootObjects().isEmpty())
+        app.exec();
+    return 1;
+}
+
 } // namespace
 
 int runApplication(int &argc, char **argv, const QUrl &rootScene)
 {
+    // Both are read when the application object is made. Whole factors only:
+    // images and the rows' 1 px lines then land on whole device pixels. 1.5
+    // goes down to 1 because the typical 1.5 screen has 1080 lines, which a
+    // 1100 px window would not fit; 192 dpi gives exactly 2, and the images
+    // come from their @2x files there.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+
     QGuiApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Osterline Devices"));
     app.setOrganizationDomain(QStringLiteral("osterline-devices.com"));
     app.setApplicationName(applicationBaseName());
+
+    // One window per working folder: windows in one folder would share the
+    // staged image. Taken before anything can be staged; the lock of a run
+    // that crashed names a process that is gone and is taken over.
+    const QString folder = QDir::currentPath();
+    QLockFile windowLock(QDir(folder).filePath(QStringLiteral("zudiruv.lock")));
+    windowLock.setStaleLockTime(0);
+    if (!windowLock.tryLock(0)) {
+        if (windowLock.error() == QLockFile::LockFailedError)
+            return refuseSecondWindow(app, folder);
+        std::fprintf(stderr, "zudiruv: cannot create zudiruv.lock in %s; a second window in this "
+                             "folder would not be noticed\n",
+                     QDir::toNativeSeparators(folder).toLocal8Bit().constData());
+    }
 
     // The bundle has no ":/zudiruv.ico" on purpose: on Windows a window without
     // an icon of its own shows the executable's icon group.

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 // Drives the external Ethernet boot-loader flasher and checks firmware images
 // before they are handed to it.
@@ -9,6 +10,11 @@ class eFlash : public QProcess
 {
     Q_OBJECT
     Q_PROPERTY(int progress READ progress WRITE setProgress NOTIFY progressChanged)
+    // What the last run left for the flash history, read once it has ended.
+    Q_PROPERTY(QStringList errorLines READ errorLines)
+    Q_PROPERTY(int lastExitStatus READ lastExitStatus)
+    // Of the image the last check accepted, empty after a refusal.
+    Q_PROPERTY(QString imageSha256 READ imageSha256)
 
 public:
     eFlash();
@@ -16,6 +22,11 @@ public:
 
     int progress() const;
     void setProgress(int value);
+    // The run's ERROR lines, and a tool that could not be started.
+    QStringList errorLines() const { return m_errorLines; }
+    // The flasher's exit status; -1 while it runs and when it crashed or never ran.
+    int lastExitStatus() const { return m_lastExitStatus; }
+    QString imageSha256() const { return m_imageSha256; }
 
 signals:
     void progressChanged();
@@ -38,5 +49,10 @@ public:
     Q_INVOKABLE void testFile(QString file, QString type);
 
 private:
+    void noteError(const QString &line);
+
     int m_progress = 0;
+    QStringList m_errorLines;
+    int m_lastExitStatus = -1;
+    QString m_imageSha256;
 };

@@ -29,7 +29,7 @@ QString readTrailer(QFile &image, qint64 size)
     return QString::fromUtf8(bytes);
 }
 
-bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash *hash)
+bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash &hash)
 {
     if (!image.seek(0))
         return false;
@@ -39,10 +39,9 @@ bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash *
         const qint64 got = image.read(block.data(), wanted);
         if (got != wanted)
             return false; // a read error, or the file shrank while we read it
+        hash.addData(block.constData(), int(got));
         if (target.write(block.constData(), got) != got)
             return false;
-        if (hash)
-            hash->addData(block.constData(), int(got));
         done += got;
     }
     return target.flush();
@@ -52,21 +51,11 @@ bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash *
 
 namespace StagingImage {
 
-bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath)
+bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath,
+           QString *sha256)
 {
-    return stage(firmware, expectedTrailer, stagingPath, nullptr);
-}
-
-QString trailer(const QString &firmware)
-{
-    QFile image;
-    if (!FileSystem::openRegularForReading(image, firmware))
-        return QString();
-    return readTrailer(image, image.size());
-}
-
-bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath, QByteArray *sha256)
-{
+    if (sha256)
+        sha256->clear();
     QFile image;
     if (!FileSystem::openRegularForReading(image, firmware))
         return false;
@@ -80,24 +69,30 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
     QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
     if (!staging.open())
         return false;
+    // The hash is taken while the copy reads the file anyway; the trailer,
+    // read before, is added at the end.
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    const qint64 prefix = qMax<qint64>(0, size - trailerSize);
-    if (!copyPrefix(image, prefix, staging, sha256 ? &hash : nullptr))
+    const qint64 bodySize = qMax<qint64>(0, size - trailerSize);
+    if (!copyPrefix(image, bodySize, staging, hash))
         return false;
-    if (sha256) {
-        const QByteArray rest = image.read(size - prefix);
-        if (rest.size() != size - prefix)
-            return false;
-        hash.addData(rest);
-        *sha256 = hash.result().toHex();
-    }
+    hash.addData(image.read(size - bodySize));
     staging.close();
     if (staging.error() != QFileDevice::NoError)
         return false;
     if (!FileSystem::replace(staging.fileName(), stagingPath))
         return false;
     staging.setAutoRemove(false);
+    if (sha256)
+        *sha256 = QString::fromLatin1(hash.result().toHex());
     return true;
+}
+
+QString trailer(const QString &firmware)
+{
+    QFile image;
+    if (!FileSystem::openRegularForReading(image, firmware))
+        return QString();
+    return readTrailer(image, image.size());
 }
 
 void remove(const QString &stagingPath)

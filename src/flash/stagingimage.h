@@ -10,10 +10,10 @@ namespace StagingImage {
 // Checks that `firmware` ends in `expectedTrailer` and, if so, writes its bytes
 // without the last four to `stagingPath`. Returns false, leaving no staging
 // file, when the trailer differs or anything cannot be read or written.
-bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath);
-// The same, reading the file once: `sha256` gets the SHA-256 of the whole
-// file as read, trailer included.
-bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath, QByteArray *sha256);
+// With `sha256`, also gives the SHA-256 of the whole firmware file, trailer
+// included, as hexadecimal text (empty when the file was refused).
+bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath,
+           QString *sha256 = nullptr);
 
 // The trailer as stage() reads it; empty when the file cannot be read.
 QString trailer(const QString &firmware);

@@ -1,3 +1,4 @@
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -15,6 +16,7 @@ private slots:
     void switchesToCoreProfileOnRequest();
     void brokenRootSceneExitsWithMinusOneBeforeAnyWindow();
     void shippedProgramStartsWithoutTheExternalTools();
+    void oneWindowPerWorkingFolder();
 
 private:
     struct Run
@@ -22,8 +24,10 @@ private:
         int exitCode = -100;
         QMap<QString, QString> report;
         QStringList shown;
+        QString errors;
     };
-    Run runProbe(const QString &program, const QProcessEnvironment &environment);
+    Run runProbe(const QString &program, const QProcessEnvironment &environment,
+                 const QString &folder = QString());
     Run runProbe(const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
         return runProbe(binDir() + QStringLiteral("/startup_probe"), environment);
@@ -31,12 +35,13 @@ private:
     static QString binDir() { return qEnvironmentVariable("ZUDIRUV_BIN_DIR"); }
 };
 
-TestStartup::Run TestStartup::runProbe(const QString &program, const QProcessEnvironment &environment)
+TestStartup::Run TestStartup::runProbe(const QString &program, const QProcessEnvironment &environment,
+                                       const QString &folder)
 {
     QTemporaryDir workDir;
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(workDir.path());
+    process.setWorkingDirectory(folder.isEmpty() ? workDir.path() : folder);
     process.start(program, {QStringLiteral("-platform"), QStringLiteral("offscreen")});
     Run run;
     if (!process.waitForFinished(30000)) {
@@ -45,6 +50,7 @@ TestStartup::Run TestStartup::runProbe(const QString &program, const QProcessEnv
         return run;
     }
     run.exitCode = process.exitCode();
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
     const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         const int equals = line.indexOf(QLatin1Char('='));
@@ -137,6 +143,40 @@ void TestStartup::shippedProgramStartsWithoutTheExternalTools()
     program.terminate();
     if (!program.waitForFinished(10000))
         program.kill();
+}
+
+void TestStartup::oneWindowPerWorkingFolder()
+{
+    QTemporaryDir folder;
+    const QString lockPath = folder.filePath(QStringLiteral("zudiruv.lock"));
+    const QString probe = binDir() + QStringLiteral("/startup_probe");
+    {
+        // Held by this live process, as a first window would hold it.
+        QLockFile held(lockPath);
+        QVERIFY(held.tryLock(0));
+        const Run second = runProbe(probe, QProcessEnvironment::systemEnvironment(), folder.path());
+        QCOMPARE(second.exitCode, 1);
+        QCOMPARE(second.report.value(QStringLiteral("windows")), QStringLiteral("1"));
+        QCOMPARE(second.report.value(QStringLiteral("title")), QStringLiteral("ZUDiruv is already running"));
+        QVERIFY2(second.errors.contains(QStringLiteral("ZUDiruv is already running in ") + folder.path()),
+                 qPrintable(second.errors));
+        QVERIFY(QFileInfo::exists(lockPath));
+    }
+
+    // Left behind by a run that crashed: its process is gone.
+    QProcess gone;
+    gone.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(gone.waitForStarted(10000));
+    const qint64 gonePid = gone.processId();
+    gone.kill();
+    QVERIFY(gone.waitForFinished(10000));
+    QFile stale(lockPath);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray::number(gonePid) + "\nstartup_probe\n" + QSysInfo::machineHostName().toUtf8() + '\n');
+    stale.close();
+    const Run afterCrash = runProbe(probe, QProcessEnvironment::systemEnvironment(), folder.path());
+    QCOMPARE(afterCrash.exitCode, 0);
+    QCOMPARE(afterCrash.report.value(QStringLiteral("title")), QStringLiteral("ZUDiruv v1.0"));
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

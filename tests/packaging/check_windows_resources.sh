@@ -157,10 +157,14 @@ check_gif() {  # file width height
     expect_equal "$name is one full-size frame" "$2 $3|trailer" "$(gif_frames "$1" | paste -sd'|')"
 }
 
-check_png "$resources/vqlogo.png" 290 53
-check_png "$resources/upload-checkmark.png" 320 300
-check_gif "$resources/upload-dropfile.gif" 320 300
-check_gif "$resources/upload-dropfile-entered.gif" 320 300
+# Each image also at twice and three times its size, for scaled screens.
+for scale in 1 2 3; do
+    suffix=$([ "$scale" = 1 ] || echo "@${scale}x")
+    check_png "$resources/vqlogo$suffix.png" $((290 * scale)) $((53 * scale))
+    check_png "$resources/upload-checkmark$suffix.png" $((320 * scale)) $((300 * scale))
+    check_gif "$resources/upload-dropfile$suffix.gif" $((320 * scale)) $((300 * scale))
+    check_gif "$resources/upload-dropfile-entered$suffix.gif" $((320 * scale)) $((300 * scale))
+done
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -78,7 +78,32 @@ mkdir -p "$work/elsewhere"
 start_launcher "$work/elsewhere" XDG_STATE_HOME="$home/xdg-state"
 check "with XDG_STATE_HOME the working directory is \$XDG_STATE_HOME/zudiruv" started_in "$home/xdg-state/zudiruv"
 check "the tool links are in place there too" links_in_place "$home/xdg-state/zudiruv"
+check "the launcher made the working folder private (0700)" \
+    eval '[ "$(stat -c %a "$home/xdg-state/zudiruv")" = 700 ]'
+first=$program
+start_launcher "$work/elsewhere" XDG_STATE_HOME="$home/xdg-state"
+check_showing "$work/launcher.out" "a second start in the same folder says that ZUDiruv already runs there" \
+    grep -q "already running in $home/xdg-state/zudiruv" "$work/launcher.out"
 stop_program
+program=$first
+check "the first window goes on" eval 'kill -0 "$program"'
+stop_program
+
+# The launcher, run as nobody with XDG_STATE_HOME=$1, must refuse the folder.
+launcher_refuses() {
+    (cd / && timeout 10 "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$home" XDG_STATE_HOME="$1" \
+        QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software "$root/usr/bin/zudiruv") > "$work/refused.out" 2>&1
+    [ $? -eq 1 ] && grep -q "^zudiruv: refusing the working folder $1/zudiruv: $2" "$work/refused.out"
+}
+mkdir -p "$home/open-state/zudiruv" "$home/root-state/zudiruv"
+chown -R $nobody:$nobody "$home/open-state"
+chmod 777 "$home/open-state/zudiruv"
+check_showing "$work/refused.out" "the launcher refuses a working folder that others can write to" \
+    launcher_refuses "$home/open-state" "group or others can write to it"
+check_showing "$work/refused.out" "the launcher refuses a working folder of another user" \
+    launcher_refuses "$home/root-state" "it belongs to root, not to"
+check "and places no tool link in either" \
+    eval '[ ! -e "$home/open-state/zudiruv/eflash.exe" ] && [ ! -e "$home/root-state/zudiruv/eflash.exe" ]'
 
 # --- the tools, through the links, as the program starts them -------------------
 

@@ -1,5 +1,6 @@
 #include "app/scenetypes.h"
 #include "faketooldir.h"
+#include "fixtures/accessibilityreader.h"
 #include "fixtures/devicesimulator.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,7 @@ public slots:
         registerSceneTypes();
         qmlRegisterType<FakeToolDir>("ZudiruvTest", 1, 0, "FakeToolDir");
         qmlRegisterType<DeviceSimulator>("ZudiruvTest", 1, 0, "DeviceSimulator");
+        qmlRegisterType<AccessibilityReader>("ZudiruvTest", 1, 0, "AccessibilityReader");
     }
 };
 

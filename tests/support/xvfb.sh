@@ -1,14 +1,15 @@
 # Shared by the scripts that need a real X server. Source it.
 
-# start_xvfb LOG: starts Xvfb on the first display from :100 on that it alone
-# serves, sets xvfb_pid and exports DISPLAY. Other X servers on this machine
+# start_xvfb LOG [OPTION...]: starts Xvfb on the first display from :100 on
+# that it alone serves, with the options added (e.g. -dpi 192), sets xvfb_pid
+# and exports DISPLAY. The screen is 1024x768 unless $xvfb_screen says else. Other X servers on this machine
 # may live in other mount or network namespaces, where their lock files
 # cannot be seen; a server that cannot listen ends.
 start_xvfb() {
     local number
     for number in $(seq 100 160); do
         [ -e "/tmp/.X$number-lock" ] && continue
-        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$1" 2>&1 &
+        Xvfb ":$number" -screen 0 "${xvfb_screen:-1024x768x24}" -nolisten tcp "${@:2}" > "$1" 2>&1 &
         xvfb_pid=$!
         for _ in $(seq 1 50); do
             kill -0 "$xvfb_pid" 2> /dev/null || break

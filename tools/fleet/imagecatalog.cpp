@@ -18,7 +18,7 @@ bool ImageCatalog::load(const QString &folder, const QString &stagingFolder, QSt
         // file is staged, and read, once.
         const QString trailer = StagingImage::trailer(path);
         const QString letter = trailer.size() == 4 && trailer.startsWith(QLatin1String("ODL")) ? trailer.right(1) : QString();
-        QByteArray sha256;
+        QString sha256;
         const QString staged = QDir(stagingFolder).filePath(QStringLiteral("%1-%2").arg(letter, fileName));
         if (letter.isEmpty() || letter < QLatin1String("A") || letter > QLatin1String("G")
             || !StagingImage::stage(path, trailer, staged, &sha256)) {
@@ -30,7 +30,7 @@ bool ImageCatalog::load(const QString &folder, const QString &stagingFolder, QSt
                          .arg(letter, folder, earlier->fileName, fileName);
             return false;
         }
-        m_images.insert(letter, Image{path, fileName, QString::fromLatin1(sha256), staged});
+        m_images.insert(letter, Image{path, fileName, sha256, staged});
     }
     return true;
 }

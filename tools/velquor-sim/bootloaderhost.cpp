@@ -38,6 +38,11 @@ BootLoaderHost::BootLoaderHost(const QHostAddress &address, Settings settings, R
 {
 }
 
+QString BootLoaderHost::defaultMac(const QHostAddress &address)
+{
+    return hardwareAddressOf(address);
+}
+
 BootLoaderHost::~BootLoaderHost()
 {
     if (m_simulator)
@@ -46,7 +51,7 @@ BootLoaderHost::~BootLoaderHost()
 
 bool BootLoaderHost::start()
 {
-    const QString macText = m_settings.mac.isEmpty() ? hardwareAddressOf(m_address) : m_settings.mac;
+    const QString macText = m_settings.mac.isEmpty() ? defaultMac(m_address) : m_settings.mac;
     const std::optional<MacAddress> mac = parseMacAddress(macText.toStdString());
     if (!mac) {
         m_error = QStringLiteral("no usable MAC address for the boot loader: \"%1\"").arg(macText);

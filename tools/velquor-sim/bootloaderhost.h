@@ -38,6 +38,9 @@ public:
     bool start();
     QString errorString() const { return m_error; }
     QString mac() const { return m_macText; }
+    // The MAC address a boot loader at `address` answers to unless told
+    // otherwise, which is what an ARP lookup of that address reports.
+    static QString defaultMac(const QHostAddress &address);
 
 signals:
     // A magic packet has started the boot loader: the firmware is gone.

@@ -5,6 +5,9 @@
 #include "simulateddevice.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
+
+#include <arpa/inet.h>
 
 int main(int argc, char *argv[])
 {
@@ -22,7 +25,9 @@ int main(int argc, char *argv[])
         .option("--password", "TEXT", "device password (plorvask)", simoption::text(&device.web.password))
         .option("--timestamp", "TEXT", "body of the update page, the device's UTC timestamp text\n"
                 "(default: the current UTC time at each request, ISO 8601)", simoption::text(&device.web.timestamp))
-        .option("--mac", "TEXT", "body of the MAC page (02:56:51:4B:00:01)", simoption::text(&device.web.mac))
+        .option("--mac", "TEXT", "body of the MAC page (default: the boot loader's MAC\n"
+                "address, as --boot-mac; so the page, the boot loader and an\n"
+                "ARP lookup of --address agree)", simoption::text(&device.web.mac))
         .option("--accept", "FORMS", "credentials accepted: plain, digest or both\n"
                 "(default: plain for generation A, digest for B)", simoption::credentials(&device.web.acceptedCredentials))
         .option("--log", "FILE", "log file (default: standard output)", simoption::text(&device.logFile))
@@ -60,5 +65,10 @@ int main(int argc, char *argv[])
                 "this long (0)", &device.rebootSeconds, 0, 3600);
     if (const auto exitCode = options.parseCommandLine(argc, argv))
         return *exitCode;
+    if (device.web.mac.isEmpty()) {
+        device.web.mac = device.boot.mac.isEmpty()
+            ? BootLoaderHost::defaultMac(QHostAddress(ntohl(device.address.s_addr)))
+            : device.boot.mac;
+    }
     return SimulatedDevice(device).run();
 }

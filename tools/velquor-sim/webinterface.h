@@ -32,7 +32,7 @@ public:
         DevicePages::Generation generation = DevicePages::Generation::B;
         QString password = QStringLiteral("plorvask");
         QString timestamp;   // empty: the current UTC time at each request
-        QString mac = QStringLiteral("02:56:51:4B:00:01");
+        QString mac;
         int acceptedCredentials = 0;   // 0: what the generation takes
         PathBehaviours behaviours;
         int idleTimeoutMs = 10000;     // between requests, then the connection closes

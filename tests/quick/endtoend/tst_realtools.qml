@@ -24,7 +24,8 @@ ScreenTestCase {
     }
 
     function test_flashesTheSimulatedDevice() {
-        startDevice({ address: bootAddress, bootLoader: true, timestamp: "2026-12-07T05:00:00Z" })
+        // The device's own MAC page, which the lookup must agree with.
+        startDevice({ address: bootAddress, bootLoader: true, timestamp: "2026-12-07T05:00:00Z", mac: "" })
         identify(bootAddress)
         var button = part("readyButton")
         compare(button.type, "A")

@@ -11,7 +11,7 @@ ProbeTestCase {
     readonly property var identified: ({ type: "POE", version: "B", authorized: true, initfail: false,
                                          mac: deviceMac, update: timestamp })
 
-    deviceDefaults: ({ timestamp: timestamp })
+    deviceDefaults: ({ timestamp: timestamp, mac: deviceMac })
 
     function identifiedWith(changes) { return overlaid(identified, changes) }
 

@@ -6,6 +6,7 @@ import QtTest 1.2
 // order below is forced rather than hoped for.
 ProbeTestCase {
     name: "ProbeTiming"
+    deviceDefaults: ({ mac: "02:56:51:4B:00:01" })
 
     readonly property string settingsPath: "/var/www/settings.html"
     readonly property string versionPath: "/var/www/version.html"

@@ -68,8 +68,9 @@ TestCase {
         verify(tools.install("eflash.exe", "cp \"$5\" staged-at-flash.bin 2>/dev/null\n" + body))
     }
 
+    // The device's MAC page agrees with the fake ARP tool unless told otherwise.
     function startDevice(settings) {
-        var properties = { address: deviceAddress, listenPort: 80 }
+        var properties = { address: deviceAddress, listenPort: 80, mac: deviceMac }
         for (var key in settings)
             properties[key] = settings[key]
         device = createTemporaryObject(deviceComponent, testCase, properties)

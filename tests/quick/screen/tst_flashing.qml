@@ -250,7 +250,7 @@ ScreenTestCase {
         installArp("case \"$5\" in " + deviceAddress + ") mac=" + deviceMac + ";; *) mac=" + nextMac + ";; esac\n"
                    + "echo \"Reply from $mac for $5 in 0.4 ms\"; exec sleep 30")
         startDevice({})
-        startDevice({ address: "127.0.0.4" })
+        startDevice({ address: "127.0.0.4", mac: nextMac })
         identify()
         compare(part("macAddr").label, deviceMac)
 
