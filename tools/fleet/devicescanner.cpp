@@ -2,8 +2,8 @@
 
 #include "deviceconversation.h"
 #include "hostsweep.h"
-#include "linksweep.h"
 #include "ipv4text.h"
+#include "linksweep.h"
 #include "macaddresstext.h"
 #include "openfilebudget.h"
 #include "passwordbook.h"
@@ -92,8 +92,11 @@ void DeviceScanner::stop()
     m_stopping = true;
     if (m_linkSweep)
         m_linkSweep->stop();
-    if (m_sweep)
+    if (m_sweep) {
+        // What was still being connected to was not scanned.
+        disconnect(m_sweep.get(), &HostSweep::addressRefused, this, &DeviceScanner::hostMissing);
         m_sweep->stop();
+    }
     if (m_jobs.empty() && m_sweepDone)
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
 }
