@@ -73,19 +73,6 @@ bool FleetUpdate::prepareImages(QString *error)
 
 void FleetUpdate::start(const QVector<DeviceFinding> &findings)
 {
-    UpdatePlan plan(findings, m_images);
-    for (const QString &line : plan.matchLines())
-        printOut(line + QLatin1Char('\n'));
-    const int candidates = plan.toUpdate().size();
-    if (m_options.dryRun) {
-        plan.skipAll(QStringLiteral("dry run"));
-        printOut(QStringLiteral("Dry run: %1 device%2 would be updated; nothing sent.\n")
-                     .arg(candidates).arg(QLatin1String(candidates == 1 ? "" : "s")));
-    } else if (candidates > 0 && !m_options.yes && !askYesNo(plan.question())) {
-        plan.skipAll(QStringLiteral("not confirmed"));
-        printOut(QStringLiteral("Nothing sent.\n"));
-    }
-
     auto adopt = [this](const UpdatePlan::Device &planned) {
         auto device = std::make_unique<Device>();
         device->finding = planned.finding;
@@ -96,8 +83,25 @@ void FleetUpdate::start(const QVector<DeviceFinding> &findings)
         m_devices.push_back(std::move(device));
         return raw;
     };
+
+    UpdatePlan plan(findings, m_images);
+    for (const QString &line : plan.matchLines())
+        printOut(line + QLatin1Char('\n'));
+    // Those that cannot be updated are told before the question.
+    const int settledFirst = plan.settled().size();
     for (const UpdatePlan::Device &settled : plan.settled())
         finishDevice(adopt(settled), settled.result, settled.error);
+    const int candidates = plan.toUpdate().size();
+    if (m_options.dryRun) {
+        plan.skipAll(QStringLiteral("dry run"));
+        printOut(QStringLiteral("Dry run: %1 device%2 would be updated; nothing sent.\n")
+                     .arg(candidates).arg(QLatin1String(candidates == 1 ? "" : "s")));
+    } else if (candidates > 0 && !m_options.yes && !askYesNo(plan.question())) {
+        plan.skipAll(QStringLiteral("not confirmed"));
+        printOut(QStringLiteral("Nothing sent.\n"));
+    }
+    for (int at = settledFirst; at < plan.settled().size(); ++at)
+        finishDevice(adopt(plan.settled().at(at)), plan.settled().at(at).result, plan.settled().at(at).error);
     for (const UpdatePlan::Device &planned : plan.toUpdate())
         m_queue.append(adopt(planned));
     if (!m_queue.isEmpty()) {
