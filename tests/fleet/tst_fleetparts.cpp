@@ -1,12 +1,15 @@
 #include "faketooldir.h"
 #include "flashbatch.h"
+#include "hostsweep.h"
 #include "imagecatalog.h"
+#include "linksweep.h"
 #include "passwordbook.h"
 #include "targetlist.h"
 #include "toollocator.h"
 #include "updateplan.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -33,6 +36,8 @@ private slots:
     void tellsAnUnconfirmedLastBlockApart_data();
     void tellsAnUnconfirmedLastBlockApart();
     void plansUpdatesBeforeAnythingIsSent();
+    void sweepsForHostsThatAcceptConnections();
+    void readsTheArpSweep();
     void refusesPasswordFilesOthersCanRead();
     void refusesToolsOthersCanChange();
 };
@@ -338,6 +343,63 @@ void FleetPartsTest::plansUpdatesBeforeAnythingIsSent()
     QCOMPARE(plan.settled().size(), 5);
     QCOMPARE(fleetResultText(plan.settled().last().result), QStringLiteral("skipped"));
     QCOMPARE(plan.settled().last().error, QStringLiteral("dry run"));
+}
+
+void FleetPartsTest::sweepsForHostsThatAcceptConnections()
+{
+    // One loopback address listens on the port, the others refuse it; one
+    // connect at a time still gets through them all.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress("127.0.0.1")));
+    const QVector<quint32> addresses{0x7F000002, 0x7F000001, 0x7F000003};
+    for (const int inFlight : {1, 64}) {
+        HostSweep sweep(inFlight, 3000, server.serverPort());
+        QSignalSpy accepted(&sweep, &HostSweep::addressAccepted);
+        QSignalSpy refused(&sweep, &HostSweep::addressRefused);
+        QSignalSpy finished(&sweep, &HostSweep::finished);
+        sweep.start(addresses);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(accepted.first().at(0).value<quint32>(), 0x7F000001u);
+        QCOMPARE(refused.count(), 2);
+        QCOMPARE(finished.count(), 1);
+    }
+}
+
+void FleetPartsTest::readsTheArpSweep()
+{
+    FakeToolDir dir;
+    const QString output = "echo 'Reply from 02:5a:00:00:00:07 for 10.0.5.7 on eth0';"
+                           "echo 'Reply from 02:5A:00:00:00:09 for 10.0.4.9 on eth0';" // not asked: ignored
+                           "echo 'Reply from nonsense for 10.0.5.8 on eth0';"
+                           "echo 'Swept 10.0.5.0-10.0.5.6 on eth0'; echo 'Swept 10.0.5.7-10.0.5.7 on eth0';"
+                           "echo 'Swept 10.0.6.9-10.0.6.1 on eth0'; ";
+    QVERIFY(dir.install("arpping.exe", output + "exit 0"));
+    LinkSweep sweep(dir.path() + "/arpping.exe");
+    QSignalSpy finished(&sweep, &LinkSweep::finished);
+    sweep.start({0x0A000505, 0x0A000507, 0x0A000508, 0x0A000509});
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(dir.lastArguments("arpping.exe"),
+             (QStringList{"--sweep", "-w", "1000", "10.0.5.5-10.0.5.5", "10.0.5.7-10.0.5.9"}));
+    QCOMPARE(sweep.macOf(0x0A000507), QStringLiteral("02:5A:00:00:00:07"));
+    QCOMPARE(sweep.macOf(0x0A000508), QString());
+    QVERIFY(sweep.asked(0x0A000500) && sweep.asked(0x0A000506) && sweep.asked(0x0A000507));
+    QVERIFY(!sweep.asked(0x0A000508) && !sweep.asked(0x0A000605));
+
+    // A run that did not end well may have printed only part of what it
+    // asked: nothing counts as asked then.
+    QVERIFY(dir.install("arpping.exe", output + "exit 1"));
+    LinkSweep failed(dir.path() + "/arpping.exe");
+    QSignalSpy failedFinished(&failed, &LinkSweep::finished);
+    failed.start({0x0A000505});
+    QVERIFY(failedFinished.wait(10000));
+    QVERIFY(!failed.asked(0x0A000505));
+
+    LinkSweep without{QString()};
+    QSignalSpy withoutFinished(&without, &LinkSweep::finished);
+    without.start({0x0A000505});
+    QVERIFY(withoutFinished.wait(5000));
+    QVERIFY(!without.asked(0x0A000505));
 }
 
 void FleetPartsTest::refusesPasswordFilesOthersCanRead()

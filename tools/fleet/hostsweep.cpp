@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr quint16 webPort = 80;
 constexpr int tickMs = 20;
 constexpr int eventsPerRead = 256;
 
@@ -27,10 +26,11 @@ qint64 nowMs()
 
 } // namespace
 
-HostSweep::HostSweep(int inFlightLimit, int waitMs, QObject *parent)
+HostSweep::HostSweep(int inFlightLimit, int waitMs, quint16 port, QObject *parent)
     : QObject(parent)
     , m_inFlightLimit(std::max(1, inFlightLimit))
     , m_waitMs(waitMs)
+    , m_port(port)
 {
     m_clock.setInterval(tickMs);
     connect(&m_clock, &QTimer::timeout, this, &HostSweep::expire);
@@ -80,7 +80,7 @@ void HostSweep::launchMore()
         }
         sockaddr_in target{};
         target.sin_family = AF_INET;
-        target.sin_port = htons(webPort);
+        target.sin_port = htons(m_port);
         target.sin_addr.s_addr = htonl(address);
         const int result = ::connect(socket, reinterpret_cast<const sockaddr *>(&target), sizeof target);
         if (result != 0 && errno != EINPROGRESS) {

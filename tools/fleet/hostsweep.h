@@ -18,7 +18,7 @@ class HostSweep : public QObject
     Q_OBJECT
 
 public:
-    HostSweep(int inFlightLimit, int waitMs, QObject *parent = nullptr);
+    HostSweep(int inFlightLimit, int waitMs, quint16 port = 80, QObject *parent = nullptr);
     ~HostSweep() override;
 
     void start(const QVector<quint32> &addresses);
@@ -48,6 +48,7 @@ private:
 
     int m_inFlightLimit;
     int m_waitMs;
+    quint16 m_port;
     int m_epoll = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_clock;
