@@ -19,15 +19,19 @@
 // its interface's hardware address (00:00:00:00:00:00 on loopback).
 // ARPPING_METHOD=neighbour selects the neighbour table even for root.
 
+#include "arpsweep.h"
 #include "maclookup.h"
 #include "optiontable.h"
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char **argv)
 {
     // The caller reads our output through a pipe, line by line, as it comes.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc > 1 && std::strcmp(argv[1], "--sweep") == 0)
+        return sweepMain(argc, argv);
     int count = 0;
     std::chrono::milliseconds wait{};
     in_addr address{};
