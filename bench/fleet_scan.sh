@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
-# Scans a /24 of loopback addresses in which 8 simulated Velquor devices
-# answer, with zudiruv-fleet, and prints how long the scan took (median of
-# several runs). Addresses are probed together, so the goal is a time close
-# to the probe's 3 s window: the last line is fleet_scan_seconds_per_24=S,
-# at most 4 is the goal. Also prints the most descriptors the scan held
-# against the process's limit.
+# zudiruv-fleet scanning a site: a /20 (10.77.0.0/20) in which 20 simulated
+# Velquor devices and 2 other web servers answer and every other address is
+# empty, so that each of those costs a real ARP failure. Two variants:
+#   local   the scanner on the devices' own segment (a veth link)
+#   routed  the scanner behind a router namespace
+# Each is scanned RUNS times (the median counts) and, when nmap is installed,
+# once with `nmap -n -sT -p 80 --open` for comparison. The last lines are
+#   fleet_scan_seconds_per_20_local=S     goal: at most 15
+#   fleet_scan_seconds_per_20_routed=S    goal: at most 30
+#   fleet_scan_ratio_vs_nmap_local=R      goal: at most 1.0 (n/a without nmap)
+#   fleet_scan_ratio_vs_nmap_routed=R     goal: at most 1.0
+# Every namespace, link and address is made here and removed at the end;
+# nothing is sent anywhere else.
 #
-# Runs in a network namespace of its own (needs root, for port 80 too).
-# Usage: fleet_scan [BIN_DIR] [RUNS]   BIN_DIR defaults to this script's folder.
+# Needs root (namespaces, port 80). Usage: fleet_scan [BIN_DIR] [RUNS]
 set -u
 bin=$(cd "${1:-${ZUDIRUV_BIN_DIR:-$(dirname "$0")}}" && pwd)
-runs=${2:-5}
-if [ -z "${FLEET_BENCH_NAMESPACE:-}" ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "needs root for port 80 and a network namespace" >&2; exit 1; }
-    FLEET_BENCH_NAMESPACE=1 exec unshare -n bash "$0" "$bin" "$runs"
-fi
-ip link set lo up
+runs=${2:-3}
+[ "$(id -u)" -eq 0 ] || { echo "needs root for network namespaces and port 80" >&2; exit 1; }
 for tool in zudiruv-fleet velquor-sim arpping.exe; do
     [ -x "$bin/$tool" ] || { echo "no $bin/$tool; build first" >&2; exit 1; }
 done
@@ -23,38 +25,117 @@ done
 source "@CMAKE_SOURCE_DIR@/tests/support/scratch.sh"
 enter_scratch_dir
 
-kinds=(poe wifi vo1000 poe wifi vo1000 poe poe)
-generations=(A B A B A B A B)
-for i in 0 1 2 3 4 5 6 7; do
-    address=127.0.9.$((i * 31 + 7))
-    "$bin/velquor-sim" --address "$address" --kind "${kinds[$i]}" --generation "${generations[$i]}" \
-        --log /dev/null > "sim-$i.out" 2>&1 &
-done
-for i in 0 1 2 3 4 5 6 7; do
-    for _ in $(seq 50); do grep -q listening "sim-$i.out" && break; sleep 0.1; done
-done
+id="fs$$"
+scanner_ns=$id-scanner
+router_ns=$id-router
+devices_ns=$id-devices
+devices=20
+other_servers=2
+block=10.77.0.0/20
 
-times=()
-peak_descriptors=0
-for run in $(seq "$runs"); do
-    start=$(date +%s.%N)
-    "$bin/zudiruv-fleet" scan 127.0.9.0/24 > "scan-$run.out" 2>&1 &
-    fleet_pid=$!
-    # Samples the open descriptors while it runs.
-    while kill -0 "$fleet_pid" 2>/dev/null; do
-        open=$(ls "/proc/$fleet_pid/fd" 2>/dev/null | wc -l)
-        [ "$open" -gt "$peak_descriptors" ] && peak_descriptors=$open
-        sleep 0.05
+in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+remove_site() {
+    local pid
+    for pid in $(jobs -p); do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    for ns in "$scanner_ns" "$router_ns" "$devices_ns"; do ip netns del "$ns" 2>/dev/null; done
+}
+trap 'remove_site; end_scratch_dir' EXIT
+trap 'exit 1' INT TERM
+
+# Spread over the whole block, away from its first addresses (the scanner's
+# and the router's).
+device_address() { local n=$(( ($1 + 1) * 4096 / ($devices + $other_servers + 1) )); echo "10.77.$((n / 256)).$((n % 256))"; }
+
+# build_site local|routed: the namespaces, links and simulated hosts.
+build_site() {
+    local variant=$1 i address
+    for ns in "$scanner_ns" "$devices_ns"; do
+        ip netns add "$ns" || { echo "cannot create network namespaces here" >&2; exit 1; }
+        in_ns "$ns" ip link set lo up
     done
-    wait "$fleet_pid"
+    if [ "$variant" = local ]; then
+        ip link add s0 netns "$scanner_ns" type veth peer name d0 netns "$devices_ns"
+        in_ns "$scanner_ns" ip addr add 10.77.0.1/20 dev s0
+    else
+        ip netns add "$router_ns"
+        in_ns "$router_ns" ip link set lo up
+        ip link add s0 netns "$scanner_ns" type veth peer name r0 netns "$router_ns"
+        ip link add r1 netns "$router_ns" type veth peer name d0 netns "$devices_ns"
+        in_ns "$scanner_ns" ip addr add 10.78.0.2/30 dev s0
+        in_ns "$router_ns" ip addr add 10.78.0.1/30 dev r0
+        in_ns "$router_ns" ip addr add 10.77.0.1/20 dev r1
+        in_ns "$router_ns" ip link set r0 up
+        in_ns "$router_ns" ip link set r1 up
+        in_ns "$router_ns" sysctl -qw net.ipv4.ip_forward=1
+    fi
+    in_ns "$scanner_ns" ip link set s0 up
+    [ "$variant" = routed ] && in_ns "$scanner_ns" ip route add "$block" via 10.78.0.1
+    in_ns "$devices_ns" ip link set d0 up
+    for i in $(seq 0 $((devices + other_servers - 1))); do
+        in_ns "$devices_ns" ip addr add "$(device_address "$i")/20" dev d0
+    done
+    in_ns "$devices_ns" ip route add default via 10.77.0.1 2>/dev/null
+    local kinds=(poe wifi vo1000)
+    for i in $(seq 0 $((devices - 1))); do
+        address=$(device_address "$i")
+        in_ns "$devices_ns" "$bin/velquor-sim" --address "$address" --kind "${kinds[$((i % 3))]}" \
+            --generation "$( [ $((i % 2)) = 0 ] && echo A || echo B)" --log /dev/null > "sim-$i.out" 2>&1 &
+    done
+    for i in $(seq "$devices" $((devices + other_servers - 1))); do
+        in_ns "$devices_ns" "$bin/velquor-sim" --address "$(device_address "$i")" \
+            --body "/index.html=<html><title>Printer</title></html>" --log /dev/null > "sim-$i.out" 2>&1 &
+    done
+    for i in $(seq 0 $((devices + other_servers - 1))); do
+        for _ in $(seq 100); do grep -q listening "sim-$i.out" 2>/dev/null && break; sleep 0.1; done
+    done
+}
+
+seconds_of() { # OUTPUT COMMAND...: runs it into OUTPUT, prints its wall time in seconds
+    local start end output=$1
+    shift
+    start=$(date +%s.%N)
+    "$@" > "$output" 2>&1
     end=$(date +%s.%N)
-    found=$(grep -c '^127\.' "scan-$run.out")
-    [ "$found" -eq 8 ] || { echo "run $run found $found devices, not 8:" >&2; cat "scan-$run.out" >&2; exit 1; }
-    seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-    times+=("$seconds")
-    printf 'run %d: %.2f s\n' "$run" "$seconds"
-done
-median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
-echo "devices found per run: 8 of 8"
-echo "most descriptors held: $peak_descriptors (limit $(ulimit -n))"
-printf 'fleet_scan_seconds_per_24=%.2f\n' "$median"
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
+}
+
+# measure local|routed: sets fleet_median and nmap_seconds.
+measure() {
+    local variant=$1 run times=() seconds found
+    build_site "$variant"
+    for run in $(seq "$runs"); do
+        seconds=$(seconds_of "scan-$variant-$run.out" in_ns "$scanner_ns" "$bin/zudiruv-fleet" scan "$block")
+        found=$(grep -c '^10\.77\.' "scan-$variant-$run.out")
+        if [ "$found" -ne "$devices" ]; then
+            echo "$variant run $run found $found devices, not $devices:" >&2
+            cat "scan-$variant-$run.out" >&2
+            exit 1
+        fi
+        grep -q "$other_servers other web servers" "scan-$variant-$run.out" ||
+            { echo "$variant run $run did not count $other_servers other web servers" >&2; exit 1; }
+        times+=("$seconds")
+        printf '%s run %d: %s s, %d of %d devices found\n' "$variant" "$run" "$seconds" "$found" "$devices"
+    done
+    fleet_median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
+    nmap_seconds=
+    if command -v nmap > /dev/null; then
+        nmap_seconds=$(seconds_of "nmap-$variant.out" in_ns "$scanner_ns" nmap -n -sT -p 80 --open "$block")
+        found=$(grep -c '^Nmap scan report for' "nmap-$variant.out")
+        printf '%s nmap -n -sT -p 80 --open: %s s, %d hosts with port 80 open\n' "$variant" "$nmap_seconds" "$found"
+    fi
+    remove_site
+}
+
+ratio() { [ -n "$2" ] && awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }' || echo n/a; }
+
+measure local
+local_seconds=$fleet_median local_nmap=$nmap_seconds
+measure routed
+routed_seconds=$fleet_median routed_nmap=$nmap_seconds
+command -v nmap > /dev/null || echo "nmap is not installed: no comparison"
+echo "fleet_scan_seconds_per_20_local=$local_seconds"
+echo "fleet_scan_seconds_per_20_routed=$routed_seconds"
+echo "fleet_scan_ratio_vs_nmap_local=$(ratio "$local_seconds" "$local_nmap")"
+echo "fleet_scan_ratio_vs_nmap_routed=$(ratio "$routed_seconds" "$routed_nmap")"

@@ -26,6 +26,10 @@ Flipable {
             return
         flipped = true
         lineInput.forceActiveFocus()
+        // The text box takes keys only once its face shows; until then the bar
+        // holds the keyboard and passes the typing on (see Keys.onPressed).
+        if (!lineInput.activeFocus)
+            flipBar.forceActiveFocus()
         opened = true
         hasOpened()
     }
@@ -56,7 +60,9 @@ Flipable {
 
     // Return, Enter or space: what a click on the face that shows does now.
     function press() {
-        if (opened)
+        if (opened && !backFace.enabled)
+            ok() // Return typed during the turn: the typing is done
+        else if (opened)
             lineInput.forceActiveFocus()
         else if (Clicks.wouldReach(frontArea, flipBar))
             frontArea.clicked(null)
@@ -79,6 +85,15 @@ Flipable {
     // Leaving an open bar by Tab closes it as a click on another control
     // does; the framework then moves the focus along the chain.
     Keys.onPressed: {
+        // Typed while the bar turns to its text box: a quick typist's first
+        // characters would otherwise be lost, and what is left may be another
+        // valid address.
+        if (opened && !lineInput.activeFocus && event.text.length > 0 && event.text >= " " && event.text !== "\u007f"
+                && !(event.modifiers & (Qt.ControlModifier | Qt.AltModifier | Qt.MetaModifier))) {
+            lineInput.insert(event.text)
+            event.accepted = true
+            return
+        }
         if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab) {
             keyboardUsed()
             close()
@@ -159,6 +174,10 @@ Flipable {
         width: flipBar.width
         height: flipBar.height
         enabled: rotation.angle > 90
+        onEnabledChanged: {
+            if (enabled && flipBar.opened && flipBar.activeFocus)
+                lineInput.forceActiveFocus()
+        }
 
         Rectangle {
             id: back

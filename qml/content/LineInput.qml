@@ -9,6 +9,11 @@ FocusScope {
 
     signal accepted()
 
+    // Adds typed text at the cursor, for keys that reached the row first.
+    function insert(typed) {
+        input.insert(input.cursorPosition, typed)
+    }
+
     Rectangle {
         anchors.fill: parent
         color: "#c1c1c1"

@@ -84,31 +84,53 @@ function takeAnswer(probe, status, body) {
     }
 }
 
-// Turning a body of about a gigabyte into text throws inside the framework
-// and ends the whole program, so a body longer than this counts as empty;
-// its status still counts. Real device pages are a few kilobytes.
-var longestBody = 64 * 1024 * 1024;
+// No device page comes near this; an answer that grows beyond it is cut off
+// and counts as no answer, so a host in a scanned range cannot fill memory.
+var longestAnswer = 64 * 1024;
 
 function bodyText(request) {
-    var bytes = request.response;
-    if (bytes && bytes.byteLength > longestBody)
-        return "";
     return request.responseText;
 }
+
+// Called on each part of an answer as it arrives. The abort happens only in
+// the LOADING call, the last thing the framework does for a part: aborting
+// in the HEADERS_RECEIVED call pulls the connection from under the reading
+// that follows it, and crashes. The abort ends the request at once, as
+// DONE with status 0.
+function cutOffLongAnswer(request) {
+    if (request.readyState !== XMLHttpRequest.LOADING)
+        return;
+    var bytes = request.response;
+    if (bytes && bytes.byteLength > longestAnswer)
+        request.abort();
+}
+
+// The probe's requests still open; with `reportWhenDone` the findings go out
+// as soon as the last one has ended. Answers of an earlier probe do not count.
+var probeNumber = 0;
+var probeRequestsOpen = 0;
+var reportWhenDone = false;
 
 // `answered` gets the status and body; by default they go into the findings.
 function requestPage(probe, ip, path, credential, answered) {
     var request = new XMLHttpRequest();
-    // Raw bytes first, so that the length can be checked before decoding.
+    var number = probeNumber;
+    // Raw bytes, so that the length can be checked before decoding.
     request.responseType = "arraybuffer";
     request.onreadystatechange = function () {
+        cutOffLongAnswer(request);
         if (request.readyState !== XMLHttpRequest.DONE)
             return;
         // A failed request ends here too, with status 0 and an empty body.
-        if (answered)
+        if (answered) {
             answered(request.status, bodyText(request));
-        else
-            takeAnswer(probe, request.status, bodyText(request));
+            return;
+        }
+        takeAnswer(probe, request.status, bodyText(request));
+        if (number === probeNumber && --probeRequestsOpen === 0 && reportWhenDone) {
+            reportWhenDone = false;
+            sendFindings();
+        }
     };
     // The random query keeps any cache on the way from answering.
     request.open("GET", "http://" + ip + path + "?id=" + Math.random());
@@ -116,8 +138,11 @@ function requestPage(probe, ip, path, credential, answered) {
     request.send();
 }
 
-function startProbe(ip, pwd) {
+function startProbe(ip, pwd, reportEarly) {
     resetFindings();
+    ++probeNumber;
+    probeRequestsOpen = 6;
+    reportWhenDone = reportEarly;
     var digest = hex_md5(pwd);
     requestPage("init", ip, "/index.html", hex_md5(""));
     requestPage("legacy", ip, "/var/www/settings.html", pwd);
@@ -142,12 +167,12 @@ function checkIndex(ip) {
 // to an upload given up on is told apart from the one awaited.
 function uploadUpdateCode(ip, pwd, code, confirm, ticket) {
     var request = new XMLHttpRequest();
-    if (confirm) {
-        request.onreadystatechange = function () {
-            if (request.readyState === XMLHttpRequest.DONE)
-                WorkerScript.sendMessage({ uploaded: true, ip: ip, status: request.status, ticket: ticket || 0 });
-        };
-    }
+    request.responseType = "arraybuffer";
+    request.onreadystatechange = function () {
+        cutOffLongAnswer(request);
+        if (confirm && request.readyState === XMLHttpRequest.DONE)
+            WorkerScript.sendMessage({ uploaded: true, ip: ip, status: request.status, ticket: ticket || 0 });
+    };
     request.open("POST", "http://" + ip + "/etc/update_code");
     request.setRequestHeader("Authorization", "Basic " + hex_md5(pwd));
     request.send(code);
@@ -176,10 +201,12 @@ function sendFindings() {
 WorkerScript.onMessage = function (message) {
     if (message.POST)
         uploadUpdateCode(message.ip, message.pwd, message.code, message.confirm === true, message.ticket);
-    else if (message.abort)
+    else if (message.abort) {
+        reportWhenDone = false;
         sendFindings();
+    }
     else if (message.index)
         checkIndex(message.ip);
     else
-        startProbe(message.ip, message.pwd);
+        startProbe(message.ip, message.pwd, message.reportWhenDone === true);
 };

@@ -1,12 +1,11 @@
 #include "flash/eflash.h"
 
+#include "flash/flasheroutputline.h"
 #include "flash/stagingimage.h"
-#include "platform/toolline.h"
 #include "platform/toolpath.h"
 #include "platform/toolrun.h"
 
 #include <QDebug>
-#include <QRegExp>
 
 #include <cstdio>
 
@@ -77,22 +76,11 @@ void eFlash::flash(QString ip, QString mac)
 void eFlash::readOutput()
 {
     while (canReadLine()) {
-        QString text = decodeToolLine(readLine());
-
-        if (text.contains(QLatin1String("Complete:"))) {
-            // The percentage stands between the line's last space and its
-            // first percent sign; both removals are greedy on purpose.
-            text.replace(QRegExp(QStringLiteral("^.* ")), QString());
-            text.replace(QRegExp(QStringLiteral("%.*$")), QString());
-            bool ok = false;
-            const int value = text.trimmed().toInt(&ok);
-            setProgress(ok ? value : 0);
-        }
-
-        // Tested on what the progress reduction left, so an "ERROR" outside
-        // the percentage field of a progress line does not count.
-        if (text.contains(QLatin1String("ERROR"))) {
-            noteError(text.trimmed());
+        const FlasherOutputLine line = FlasherOutputLine::read(readLine());
+        if (line.hasProgress)
+            setProgress(line.percent);
+        if (line.isError) {
+            noteError(line.text);
             emit error();
         }
     }

@@ -87,6 +87,14 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
     return true;
 }
 
+QString trailer(const QString &firmware)
+{
+    QFile image;
+    if (!FileSystem::openRegularForReading(image, firmware))
+        return QString();
+    return readTrailer(image, image.size());
+}
+
 void remove(const QString &stagingPath)
 {
     FileSystem::remove(stagingPath);

@@ -15,6 +15,9 @@ namespace StagingImage {
 bool stage(const QString &firmware, const QString &expectedTrailer, const QString &stagingPath,
            QString *sha256 = nullptr);
 
+// The trailer as stage() reads it; empty when the file cannot be read.
+QString trailer(const QString &firmware);
+
 // Removes the staging file; a missing file is not an error.
 void remove(const QString &stagingPath);
 

@@ -2,9 +2,28 @@
 # zudiruv-fleet against simulated devices on loopback addresses, in a network
 # namespace of its own: a PoE clock and a VO1000 with boot loaders, a Wi-Fi
 # clock that wants another password, a PoE clock whose boot loader never
-# answers, one whose generation cannot be told, and a web server that is no
-# Velquor device.
+# answers, one whose generation cannot be told, a web server that is no
+# Velquor device and one whose index page is 200 MB.
+#   tst_fleet_devices.sh [--with-workerscript-module]
+# With the option the run takes the QtQml.WorkerScript module's plugin from
+# Debian's package qml-module-qtqml-workerscript2 (fetched once with
+# apt-get download into the build folder), as where it is installed.
 bin=${ZUDIRUV_BIN_DIR:?ZUDIRUV_BIN_DIR must name the build/bin folder}
+if [ "${1:-}" = --with-workerscript-module ] && [ -z "${QML2_IMPORT_PATH:-}" ]; then
+    module=$bin/../test-qml-modules/workerscript2
+    if [ ! -d "$module/usr" ]; then
+        fetched=$(mktemp -d)
+        # A fresh machine may not have the package lists yet.
+        (cd "$fetched" && { apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1 ||
+            { [ "$(id -u)" -eq 0 ] && apt-get update -qq > /dev/null 2>&1 &&
+              apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1; }; }) &&
+            mkdir -p "$module" && dpkg -x "$fetched"/*.deb "$module"
+        rm -rf "$fetched"
+    fi
+    qml=$(find "$module" -name qmldir -path '*QtQml/WorkerScript.2/*' 2>/dev/null | head -1)
+    [ -n "$qml" ] || { echo "SKIPPED: cannot fetch qml-module-qtqml-workerscript2 with apt-get download"; exit 77; }
+    export QML2_IMPORT_PATH=${qml%/QtQml/WorkerScript.2/qmldir}
+fi
 if [ -z "${FLEET_TEST_NAMESPACE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: port 80 and the boot loader's UDP ports need root"; exit 77; }
     FLEET_TEST_NAMESPACE=1 exec unshare -n bash "$0" "$@" || { echo "SKIPPED: no network namespace"; exit 77; }
@@ -34,7 +53,8 @@ sim 127.0.0.14 --kind vo1000 --generation B --boot-loader --image-out received-1
 sim 127.0.0.15 --kind poe --generation B
 sim 127.0.0.16 --kind poe --generation B --boot-loader
 sim 127.0.0.17 --kind poe --body /var/www/version.html=unknown
-for address in 11 12 13 14 15 16 17; do
+sim 127.0.0.18 --huge /index.html=200000000
+for address in 11 12 13 14 15 16 17 18; do
     for _ in $(seq 50); do grep -q listening "sim-127.0.0.$address.out" 2>/dev/null && break; sleep 0.1; done
 done
 
@@ -45,6 +65,9 @@ head -c 50001 /dev/urandom > vo1000-b.body
 { cat vo1000-b.body; printf ODLE; } > images/vo1000-b.bin
 printf 'no trailer here\n' > images/notes.bin
 printf '# the Wi-Fi clock has its own password\n127.0.0.12 %s\n' "$password" > passwords
+chmod 600 passwords
+# Tools planted in the working folder are never run.
+for tool in arpping.exe eflash.exe; do printf '#!/bin/sh\ntouch "%s/planted-ran"\n' "$work" > $tool; chmod +x $tool; done
 
 failures=0
 checks=0
@@ -69,8 +92,18 @@ requests_to() { grep -c '"event":"request"' "sim-$1.log"; }
 flashes_of() { grep -c '"event":"flash"' "sim-$1.log"; }
 uploads_to() { grep -c '"event":"update_code"' "sim-$1.log"; }
 
-# --- scan with the default password
-fleet scan scan --report scan.json 127.0.0.10-127.0.0.20
+# --- scan with the default password; the 200 MB page is sampled for the
+# scan's peak memory
+(cd "$work" && exec "$bin/zudiruv-fleet" scan --report scan.json 127.0.0.10-127.0.0.20) > scan.out 2> scan.err < /dev/null &
+fleet_pid=$!
+peak_kib=0
+while kill -0 "$fleet_pid" 2> /dev/null; do
+    now=$(awk '/^VmHWM/ { print $2 }' "/proc/$fleet_pid/status" 2> /dev/null)
+    [ "${now:-0}" -gt "$peak_kib" ] && peak_kib=$now
+    sleep 0.05
+done
+wait "$fleet_pid"
+echo $? > scan.rc
 check "scan exits 0" test "$(rc scan)" = 0
 check "scan lists the PoE clock: kind, generation, MAC, letter A, default password" \
     test "$(listed 127.0.0.11)" = "127.0.0.11 POE Clock B 00:00:00:00:00:00 A default password accepted"
@@ -82,6 +115,8 @@ check "scan lists the clock of unknown generation with letter G" \
 check "scan lists exactly the six Velquor devices" test "$(grep -cE '^127\.' scan.out)" = 6
 check "the other web server is counted, not listed" \
     eval 'grep -q "6 Velquor devices, 1 other web server, 4 without answer" scan.out && ! grep -q "^127.0.0.13 " scan.out'
+check "the 200 MB index page is cut off: no answer, peak memory under 100 MB ($((peak_kib / 1024)) MB)" \
+    eval '[ "$peak_kib" -gt 0 ] && [ "$peak_kib" -lt 102400 ] && ! grep -q "^127.0.0.18 " scan.out'
 check "scan report: found, wants-password" \
     eval '[ "$(result_of scan.json 127.0.0.11 result)" = found ] && [ "$(result_of scan.json 127.0.0.12 result)" = wants-password ]'
 check "scan report: kind and letter" \
@@ -89,6 +124,23 @@ check "scan report: kind and letter" \
 
 ZUDIRUV_PASSWORD=$password fleet envscan scan 127.0.0.12
 check "the password from the environment is taken" eval '[[ "$(grep "^127.0.0.12 " envscan.out)" == *"given password accepted" ]]'
+
+# --- what it refuses before anything is sent
+printf 'keep me\n' > victim
+ln -s victim planted.json
+fleet linked scan --report planted.json 127.0.0.11
+check "a report path that is a link: exit 1 naming it, the link's target untouched" \
+    eval '[ "$(rc linked)" = 1 ] && grep -q "planted.json" linked.err && [ "$(cat victim)" = "keep me" ] && [ -L planted.json ]'
+cp passwords shared-passwords && chmod 644 shared-passwords
+fleet shared scan --password-file shared-passwords 127.0.0.12
+check "a password file others can read: usage error naming it and chmod 600" \
+    eval '[ "$(rc shared)" = 2 ] && grep -q "shared-passwords.*chmod 600" shared.err && ! grep -q "$password" shared.err'
+mkdir -m 775 open-folder
+cp "$bin/zudiruv-fleet" open-folder/ && ln -s "$bin/eflash.exe" "$bin/arpping.exe" open-folder/
+(cd "$work" && open-folder/zudiruv-fleet update --images images --yes 127.0.0.11) > open.out 2> open.err < /dev/null
+echo $? > open.rc
+check "tools in a folder others can write are refused, naming it" \
+    eval '[ "$(rc open)" = 2 ] && grep -q "refusing $work/open-folder/eflash.exe: $work/open-folder is writable by group or others" open.err'
 
 # --- checks that stop before anything is sent
 requests_before=$(requests_to 127.0.0.11)
@@ -125,6 +177,12 @@ check "the clock whose boot loader never answers: flash-failed with eflash's err
 check "the clock of unknown generation: kind-unknown, nothing sent" \
     eval '[ "$(result_of update.json 127.0.0.17 result)" = kind-unknown ] && [ "$(uploads_to 127.0.0.17)" = 0 ]'
 check "the report holds exactly the five Velquor devices" test "$(grep -c '"address"' update.json)" = 5
+check "the tools planted in the working folder never ran" test ! -e planted-ran
+history_of() { grep "\"address\":\"$1\"" zudiruv-history.jsonl; }
+check "history: a complete line for each updated device, a failed one with eflash's ERROR lines" \
+    eval '[ "$(grep -c "\"result\":\"complete\"" zudiruv-history.jsonl)" = 2 ] &&
+          history_of 127.0.0.14 | grep "\"tool\":\"zudiruv-fleet\"" | grep -q "\"code_status\":200,\"code_uploaded\":true" &&
+          history_of 127.0.0.15 | grep "\"errors\":\[\"ERROR" | grep "\"exit_status\":1" | grep -q "\"result\":\"failed\""'
 check "plain progress lines, at most one per device per 10 %" \
     eval '[ "$(grep -c "^127.0.0.11 flashing [0-9]*%" update.out)" -le 11 ] && grep -q "^127.0.0.11 flashing 100%" update.out'
 
@@ -165,25 +223,39 @@ check "a device back as another kind: not-back, naming what answered" \
     eval '[ "$(rc notback)" = 1 ] && [ "$(result_of notback.json 127.0.0.16 result)" = not-back ] &&
           grep -q "\"error\": \"answered as WIFI Clock Type B" notback.json'
 
-# --- an eflash.exe that takes several devices flashes them in one run; on
-# loopback every address has the same MAC, so a stand-in arpping.exe in the
-# working directory gives each device its own, as on a real link
-if "$bin/eflash.exe" --help 2>&1 | grep -q "IMAGE \[-i IP -m MAC IMAGE"; then
-    mkdir several
-    printf '#!/bin/sh\necho "reply $5 02:00:00:00:00:${5##*.}"\n' > several/arpping.exe
-    chmod +x several/arpping.exe
-    for address in 21 22 23; do
-        sim 127.0.0.$address --boot-loader --boot-mac 02:00:00:00:00:$address --image-out received-$address.bin
-    done
-    sleep 1
-    (cd several && exec "$bin/zudiruv-fleet" update --images ../images --yes --report ../several.json 127.0.0.21-23) \
-        > several.out 2>&1 < /dev/null
-    check "several devices in one eflash.exe run: each updated with its image" \
-        eval '[ "$(grep -c "\"result\": \"updated\"" several.json)" = 3 ] && cmp -s poe-b.body received-21.bin &&
-              cmp -s poe-b.body received-23.bin'
-else
-    echo "skip - eflash.exe takes one device per run here"
-fi
+# --- several devices in one eflash.exe run. On loopback every address has
+# the same MAC, so the program runs from a folder of its own whose stand-in
+# arpping.exe gives each device its own, as on a real link, and records the
+# environment it was given.
+mkdir -m 700 several several/bin
+cp "$bin/zudiruv-fleet" several/bin/ && ln -s "$bin/eflash.exe" several/bin/eflash.exe
+printf '#!/bin/sh\nenv > "%s/arpping.env"\necho "reply $5 02:00:00:00:00:${5##*.}"\n' "$work" > several/bin/arpping.exe
+chmod 755 several/bin/arpping.exe
+for address in 21 22 23; do
+    sim 127.0.0.$address --boot-loader --boot-mac 02:00:00:00:00:$address --image-out received-$address.bin
+done
+sleep 1
+(cd several && ZUDIRUV_PASSWORD=plorvask exec bin/zudiruv-fleet update --images ../images --yes --report ../several.json \
+    127.0.0.21-23) > several.out 2>&1 < /dev/null
+check "several devices in one eflash.exe run: each updated with its image" \
+    eval '[ "$(grep -c "\"result\": \"updated\"" several.json)" = 3 ] && cmp -s poe-b.body received-21.bin &&
+          cmp -s poe-b.body received-23.bin'
+check "the tools never see ZUDIRUV_PASSWORD" eval 'grep -q "^PATH=" arpping.env && ! grep -q ZUDIRUV_PASSWORD arpping.env'
+
+# --- a flash whose last acknowledgement never came: the device decides
+mkdir -m 700 unconfirmed
+cp "$bin/zudiruv-fleet" unconfirmed/
+printf '#!/bin/sh\necho "%% Complete: 99%%"\necho "ERROR: unconfirmed: no acknowledgement of the last block (137) after 5 retransmissions; the device may have taken the whole image"\nexit 1\n' \
+    > unconfirmed/eflash.exe
+printf '#!/bin/sh\necho "Reply from 02:00:00:00:00:15 for $5 on lo in 0.1 ms"\n' > unconfirmed/arpping.exe
+chmod 755 unconfirmed/eflash.exe unconfirmed/arpping.exe
+(cd unconfirmed && exec ./zudiruv-fleet update --images ../images --yes --verify-seconds 10 --report ../unconfirmed.json \
+    127.0.0.15) > unconfirmed.out 2>&1 < /dev/null
+echo $? > unconfirmed.rc
+check "unconfirmed last block, device back with its kind: updated with a note; history says failed" \
+    eval '[ "$(rc unconfirmed)" = 0 ] && [ "$(result_of unconfirmed.json 127.0.0.15 result)" = updated ] &&
+          grep -q "\"note\": \"the last block" unconfirmed.json &&
+          grep "\"result\":\"failed\"" unconfirmed/zudiruv-history.jsonl | grep -q "ERROR: unconfirmed"'
 
 [ "$failures" -eq 0 ] || { for name in scan update notback; do echo "--- $name"; cat "$name.out" "$name.err" 2>/dev/null; done; grep -h update_code sim-*.log; }
 echo "$((checks - failures)) passed, $failures failed"

@@ -1,12 +1,19 @@
 #include "faketooldir.h"
 #include "flashbatch.h"
+#include "hostsweep.h"
 #include "imagecatalog.h"
+#include "linksweep.h"
 #include "passwordbook.h"
 #include "targetlist.h"
+#include "toollocator.h"
+#include "updateplan.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 // The fleet tool's parts that need no device: reading targets and password
 // files, matching images by trailer, and reading the flasher's output.
@@ -26,7 +33,13 @@ private slots:
     void refusesTwoImagesForOneLetter();
     void flashesOneDeviceWithTheScreensCommandLine();
     void flashesSeveralDevicesInOneRun();
-    void asksTheFlasherHowManyDevicesItTakes();
+    void tellsAnUnconfirmedLastBlockApart_data();
+    void tellsAnUnconfirmedLastBlockApart();
+    void plansUpdatesBeforeAnythingIsSent();
+    void sweepsForHostsThatAcceptConnections();
+    void readsTheArpSweep();
+    void refusesPasswordFilesOthersCanRead();
+    void refusesToolsOthersCanChange();
 };
 
 namespace {
@@ -39,10 +52,29 @@ QStringList texts(const QVector<quint32> &addresses)
     return result;
 }
 
-bool writeFile(const QString &path, const QByteArray &content)
+// A password file as its owner alone may read it.
+bool writePrivateFile(FakeToolDir &dir, const QString &name, const QByteArray &content)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return dir.writeFile(name, content) && QFile::setPermissions(name, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+FlashBatch::Outcome outcomeAt(const QSignalSpy &done, int index)
+{
+    return qvariant_cast<FlashBatch::Outcome>(done.at(index).at(1));
+}
+
+const char unconfirmedLine[] = "ERROR: unconfirmed: no acknowledgement of the last block (137) after 5 "
+                               "retransmissions; the device may have taken the whole image";
+
+DeviceFinding finding(quint32 address, const QString &letter, DeviceFinding::State state = DeviceFinding::State::Found)
+{
+    DeviceFinding found;
+    found.address = address;
+    found.velquor = true;
+    found.state = state;
+    found.letter = letter;
+    found.deviceText = QStringLiteral("POE Clock Type B");
+    return found;
 }
 
 } // namespace
@@ -114,13 +146,13 @@ void FleetPartsTest::picksPasswords()
     QCOMPARE(defaults.passwordFor(lobby), PasswordBook::defaultPassword());
     QCOMPARE(defaults.sourceFor(lobby), PasswordBook::Source::Default);
 
-    QVERIFY(dir.writeFile("one", "# lobby only\n10.0.5.1 two words \r\n"));
+    QVERIFY(writePrivateFile(dir, "one", "# lobby only\n10.0.5.1 two words \r\n"));
     PasswordBook one;
     QVERIFY2(one.readFile("one"), qPrintable(one.error()));
     QCOMPARE(one.passwordFor(lobby), QStringLiteral("two words "));
     QCOMPARE(one.passwordFor(hall), PasswordBook::defaultPassword());
 
-    QVERIFY(dir.writeFile("all", "* for-all\n10.0.5.1 lobby\n"));
+    QVERIFY(writePrivateFile(dir, "all", "* for-all\n10.0.5.1 lobby\n"));
     PasswordBook all;
     QVERIFY(all.readFile("all"));
     qputenv("ZUDIRUV_PASSWORD", "from-env");
@@ -138,7 +170,7 @@ void FleetPartsTest::picksPasswords()
 void FleetPartsTest::refusesPasswordLinesWithoutNamingThePassword()
 {
     FakeToolDir dir;
-    QVERIFY(dir.writeFile("bad", "10.0.5.1 fine\nlobby Secret-77\n"));
+    QVERIFY(writePrivateFile(dir, "bad", "10.0.5.1 fine\nlobby Secret-77\n"));
     PasswordBook book;
     QVERIFY(!book.readFile("bad"));
     QVERIFY2(book.error().contains("line 2"), qPrintable(book.error()));
@@ -184,7 +216,9 @@ void FleetPartsTest::refusesTwoImagesForOneLetter()
 void FleetPartsTest::flashesOneDeviceWithTheScreensCommandLine()
 {
     FakeToolDir dir;
-    QVERIFY(dir.install("eflash.exe", "echo '% Complete: 5%'; echo '% Complete: 50%'; echo '% Complete: 100%'"));
+    QVERIFY(dir.install("eflash.exe", "env > environment; echo '% Complete: 5%'; echo '% Complete: 50%';"
+                                      "echo '% Complete: 100%'"));
+    qputenv("ZUDIRUV_PASSWORD", "Never-Passed-On");
     FlashBatch batch(dir.path() + "/eflash.exe", {{"10.0.5.1", "02:00:00:00:00:01", "a.img"}});
     QSignalSpy progress(&batch, &FlashBatch::progress);
     QSignalSpy done(&batch, &FlashBatch::deviceDone);
@@ -195,8 +229,12 @@ void FleetPartsTest::flashesOneDeviceWithTheScreensCommandLine()
              (QStringList{"-i", "10.0.5.1", "-m", "02:00:00:00:00:01", "a.img", "--verbose"}));
     QCOMPARE(progress.count(), 3);
     QCOMPARE(progress.last().at(1).toInt(), 100);
+    qunsetenv("ZUDIRUV_PASSWORD");
     QCOMPARE(done.count(), 1);
-    QCOMPARE(done.first().at(1).toString(), QString());
+    QCOMPARE(outcomeAt(done, 0).kind, FlashBatch::Outcome::Kind::Flashed);
+    QCOMPARE(outcomeAt(done, 0).exitStatus, 0);
+    QVERIFY(dir.readFile("environment").contains("PATH="));
+    QVERIFY(!dir.readFile("environment").contains("Never-Passed-On"));
 
     QVERIFY(dir.install("eflash.exe", "echo '% Complete: 40%'; echo 'ERROR: lost block 9'; exit 1"));
     FlashBatch failing(dir.path() + "/eflash.exe", {{"10.0.5.1", "02:00:00:00:00:01", "a.img"}});
@@ -205,7 +243,9 @@ void FleetPartsTest::flashesOneDeviceWithTheScreensCommandLine()
     failing.start();
     QVERIFY(failingFinished.wait(10000));
     QCOMPARE(failed.count(), 1);
-    QCOMPARE(failed.first().at(1).toString(), QStringLiteral("ERROR: lost block 9"));
+    QCOMPARE(outcomeAt(failed, 0).kind, FlashBatch::Outcome::Kind::Failed);
+    QCOMPARE(outcomeAt(failed, 0).error, QStringLiteral("ERROR: lost block 9"));
+    QCOMPARE(outcomeAt(failed, 0).exitStatus, 1);
 }
 
 void FleetPartsTest::flashesSeveralDevicesInOneRun()
@@ -214,10 +254,12 @@ void FleetPartsTest::flashesSeveralDevicesInOneRun()
     QVERIFY(dir.install("eflash.exe",
                         "echo '10.0.5.1: % Complete: 100%'; echo '10.0.5.2: % Complete: 30%';"
                         "echo '10.0.5.2: ERROR: no answer'; echo '10.0.5.3: % Complete: 60%';"
-                        "echo '10.0.5.33: ERROR: not ours'; exit 1"));
+                        "echo '10.0.5.33: ERROR: not ours'; echo '10.0.5.4: % Complete: 100%';"
+                        "echo '10.0.5.4: " + QString(unconfirmedLine) + "'; exit 1"));
     FlashBatch batch(dir.path() + "/eflash.exe", {{"10.0.5.1", "02:00:00:00:00:01", "a.img"},
                                                   {"10.0.5.2", "02:00:00:00:00:02", "b.img"},
-                                                  {"10.0.5.3", "02:00:00:00:00:03", "a.img"}});
+                                                  {"10.0.5.3", "02:00:00:00:00:03", "a.img"},
+                                                  {"10.0.5.4", "02:00:00:00:00:04", "a.img"}});
     QSignalSpy done(&batch, &FlashBatch::deviceDone);
     QSignalSpy finished(&batch, &FlashBatch::finished);
     batch.start();
@@ -225,25 +267,183 @@ void FleetPartsTest::flashesSeveralDevicesInOneRun()
     QCOMPARE(dir.lastArguments("eflash.exe"),
              (QStringList{"-i", "10.0.5.1", "-m", "02:00:00:00:00:01", "a.img",
                           "-i", "10.0.5.2", "-m", "02:00:00:00:00:02", "b.img",
-                          "-i", "10.0.5.3", "-m", "02:00:00:00:00:03", "a.img", "--verbose"}));
-    QHash<QString, QString> errors;
-    for (const QList<QVariant> &signal : done)
-        errors.insert(signal.at(0).toString(), signal.at(1).toString());
-    QCOMPARE(errors.size(), 3);
-    QCOMPARE(errors.value("10.0.5.1"), QString());
-    QCOMPARE(errors.value("10.0.5.2"), QStringLiteral("ERROR: no answer"));
-    QCOMPARE(errors.value("10.0.5.3"), QStringLiteral("eflash.exe ended with status 1"));
+                          "-i", "10.0.5.3", "-m", "02:00:00:00:00:03", "a.img",
+                          "-i", "10.0.5.4", "-m", "02:00:00:00:00:04", "a.img", "--verbose"}));
+    QHash<QString, FlashBatch::Outcome> outcomes;
+    for (int i = 0; i < done.count(); ++i)
+        outcomes.insert(done.at(i).at(0).toString(), outcomeAt(done, i));
+    QCOMPARE(outcomes.size(), 4);
+    QCOMPARE(outcomes.value("10.0.5.1").kind, FlashBatch::Outcome::Kind::Flashed);
+    QCOMPARE(outcomes.value("10.0.5.2").kind, FlashBatch::Outcome::Kind::Failed);
+    QCOMPARE(outcomes.value("10.0.5.2").errors, QStringList{"ERROR: no answer"});
+    QCOMPARE(outcomes.value("10.0.5.3").error, QStringLiteral("eflash.exe ended with status 1"));
+    QCOMPARE(outcomes.value("10.0.5.4").kind, FlashBatch::Outcome::Kind::Unconfirmed);
+    QCOMPARE(outcomes.value("10.0.5.4").errors, QStringList{unconfirmedLine});
 }
 
-void FleetPartsTest::asksTheFlasherHowManyDevicesItTakes()
+void FleetPartsTest::tellsAnUnconfirmedLastBlockApart_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("kind");
+    const QString unconfirmed = QStringLiteral("echo '% Complete: 99%'; echo '%1'; ").arg(unconfirmedLine);
+    QTest::newRow("alone, exit 1") << unconfirmed + "exit 1" << int(FlashBatch::Outcome::Kind::Unconfirmed);
+    QTest::newRow("after another error") << "echo 'ERROR: lost block 3'; " + unconfirmed + "exit 1"
+                                         << int(FlashBatch::Outcome::Kind::Failed);
+    QTest::newRow("then killed") << unconfirmed + "kill -KILL $$" << int(FlashBatch::Outcome::Kind::Failed);
+    QTest::newRow("the words inside a progress line")
+        << "echo '% Complete: 100% ERROR: unconfirmed:'; exit 0" << int(FlashBatch::Outcome::Kind::Flashed);
+}
+
+void FleetPartsTest::tellsAnUnconfirmedLastBlockApart()
+{
+    QFETCH(QString, body);
+    QFETCH(int, kind);
+    FakeToolDir dir;
+    QVERIFY(dir.install("eflash.exe", body));
+    FlashBatch batch(dir.path() + "/eflash.exe", {{"10.0.5.1", "02:00:00:00:00:01", "a.img"}});
+    QSignalSpy done(&batch, &FlashBatch::deviceDone);
+    QSignalSpy finished(&batch, &FlashBatch::finished);
+    batch.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(int(outcomeAt(done, 0).kind), kind);
+}
+
+void FleetPartsTest::plansUpdatesBeforeAnythingIsSent()
 {
     FakeToolDir dir;
-    QVERIFY(dir.install("eflash.exe", "echo 'usage: eflash.exe -i IP -m MAC IMAGE [--verbose] [--bootloader-wait-ms MS]'"));
-    QCOMPARE(FlashBatch::devicesPerRun(dir.path() + "/eflash.exe", 8), 1);
-    QCOMPARE(dir.lastArguments("eflash.exe"), QStringList{"--help"});
-    QVERIFY(dir.install("eflash.exe", "echo 'usage: eflash.exe -i IP -m MAC IMAGE [-i IP -m MAC IMAGE ...] [--verbose]'"));
-    QCOMPARE(FlashBatch::devicesPerRun(dir.path() + "/eflash.exe", 8), 8);
-    QCOMPARE(FlashBatch::devicesPerRun(dir.path() + "/missing.exe", 8), 1);
+    QVERIFY(QDir(dir.path()).mkdir("images"));
+    QVERIFY(dir.writeFile("images/poe-b.bin", "poe ODLA"));
+    ImageCatalog images;
+    QString error;
+    QVERIFY2(images.load(dir.path() + "/images", dir.path(), &error), qPrintable(error));
+    DeviceFinding refusing = finding(0x0A000503, QString(), DeviceFinding::State::WantsPassword);
+    refusing.givenPassword = true;
+    UpdatePlan plan({finding(0x0A000501, "A"), finding(0x0A000502, "E"), refusing,
+                     finding(0x0A000504, "G", DeviceFinding::State::KindUnknown), finding(0x0A000505, "A")},
+                    images);
+    QCOMPARE(plan.toUpdate().size(), 2);
+    QCOMPARE(plan.toUpdate().at(1).image->fileName, QStringLiteral("poe-b.bin"));
+    QCOMPARE(plan.matchLines(), (QStringList{"10.0.5.1 POE Clock Type B (letter A): poe-b.bin",
+                                             "10.0.5.5 POE Clock Type B (letter A): poe-b.bin"}));
+    QCOMPARE(plan.question(), QStringLiteral("Update 2 devices?"));
+    QHash<quint32, UpdatePlan::Device> settled;
+    for (const UpdatePlan::Device &device : plan.settled())
+        settled.insert(device.finding.address, device);
+    QCOMPARE(settled.size(), 3);
+    QCOMPARE(fleetResultText(settled.value(0x0A000502).result), QStringLiteral("no-image"));
+    QCOMPARE(settled.value(0x0A000502).error, QStringLiteral("no image for kind POE Clock Type B (letter E)"));
+    QCOMPARE(fleetResultText(settled.value(0x0A000503).result), QStringLiteral("wants-password"));
+    QVERIFY(settled.value(0x0A000503).error.contains("given password"));
+    QCOMPARE(fleetResultText(settled.value(0x0A000504).result), QStringLiteral("kind-unknown"));
+
+    plan.skipAll("dry run");
+    QVERIFY(plan.toUpdate().isEmpty());
+    QVERIFY(plan.question().isEmpty());
+    QCOMPARE(plan.settled().size(), 5);
+    QCOMPARE(fleetResultText(plan.settled().last().result), QStringLiteral("skipped"));
+    QCOMPARE(plan.settled().last().error, QStringLiteral("dry run"));
+}
+
+void FleetPartsTest::sweepsForHostsThatAcceptConnections()
+{
+    // One loopback address listens on the port, the others refuse it; one
+    // connect at a time still gets through them all.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress("127.0.0.1")));
+    const QVector<quint32> addresses{0x7F000002, 0x7F000001, 0x7F000003};
+    for (const int inFlight : {1, 64}) {
+        HostSweep sweep(inFlight, 3000, server.serverPort());
+        QSignalSpy accepted(&sweep, &HostSweep::addressAccepted);
+        QSignalSpy refused(&sweep, &HostSweep::addressRefused);
+        QSignalSpy finished(&sweep, &HostSweep::finished);
+        sweep.start(addresses);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(accepted.first().at(0).value<quint32>(), 0x7F000001u);
+        QCOMPARE(refused.count(), 2);
+        QCOMPARE(finished.count(), 1);
+    }
+}
+
+void FleetPartsTest::readsTheArpSweep()
+{
+    FakeToolDir dir;
+    const QString output = "echo 'Reply from 02:5a:00:00:00:07 for 10.0.5.7 on eth0';"
+                           "echo 'Reply from 02:5A:00:00:00:09 for 10.0.4.9 on eth0';" // not asked: ignored
+                           "echo 'Reply from nonsense for 10.0.5.8 on eth0';"
+                           "echo 'Swept 10.0.5.0-10.0.5.6 on eth0'; echo 'Swept 10.0.5.7-10.0.5.7 on eth0';"
+                           "echo 'Swept 10.0.6.9-10.0.6.1 on eth0'; ";
+    QVERIFY(dir.install("arpping.exe", output + "exit 0"));
+    LinkSweep sweep(dir.path() + "/arpping.exe");
+    QSignalSpy finished(&sweep, &LinkSweep::finished);
+    sweep.start({0x0A000505, 0x0A000507, 0x0A000508, 0x0A000509});
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(dir.lastArguments("arpping.exe"),
+             (QStringList{"--sweep", "-w", "1000", "10.0.5.5-10.0.5.5", "10.0.5.7-10.0.5.9"}));
+    QCOMPARE(sweep.macOf(0x0A000507), QStringLiteral("02:5A:00:00:00:07"));
+    QCOMPARE(sweep.macOf(0x0A000508), QString());
+    QVERIFY(sweep.asked(0x0A000500) && sweep.asked(0x0A000506) && sweep.asked(0x0A000507));
+    QVERIFY(!sweep.asked(0x0A000508) && !sweep.asked(0x0A000605));
+
+    // A run that did not end well may have printed only part of what it
+    // asked: nothing counts as asked then.
+    QVERIFY(dir.install("arpping.exe", output + "exit 1"));
+    LinkSweep failed(dir.path() + "/arpping.exe");
+    QSignalSpy failedFinished(&failed, &LinkSweep::finished);
+    failed.start({0x0A000505});
+    QVERIFY(failedFinished.wait(10000));
+    QVERIFY(!failed.asked(0x0A000505));
+
+    LinkSweep without{QString()};
+    QSignalSpy withoutFinished(&without, &LinkSweep::finished);
+    without.start({0x0A000505});
+    QVERIFY(withoutFinished.wait(5000));
+    QVERIFY(!without.asked(0x0A000505));
+}
+
+void FleetPartsTest::refusesPasswordFilesOthersCanRead()
+{
+    FakeToolDir dir;
+    QVERIFY(dir.writeFile("shared", "* Lobby-7\n"));
+    for (const QFile::Permissions open : {QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup}) {
+        QVERIFY(QFile::setPermissions("shared", open));
+        PasswordBook book;
+        QVERIFY(!book.readFile("shared"));
+        QVERIFY2(book.error().contains("\"shared\"") && book.error().contains("chmod 600"), qPrintable(book.error()));
+        QVERIFY(!book.error().contains("Lobby-7"));
+        QCOMPARE(book.sourceFor(0x0A000501), PasswordBook::Source::Default);
+    }
+    QVERIFY(QFile::setPermissions("shared", QFile::ReadOwner));
+    PasswordBook book;
+    QVERIFY2(book.readFile("shared"), qPrintable(book.error()));
+    QCOMPARE(book.passwordFor(0x0A000501), QStringLiteral("Lobby-7"));
+}
+
+void FleetPartsTest::refusesToolsOthersCanChange()
+{
+    FakeToolDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("tools/bin"));
+    QVERIFY(dir.install("tools/bin/eflash.exe", "exit 0"));
+    const QString tool = dir.path() + "/tools/bin/eflash.exe";
+    QCOMPARE(unsafePathReason(tool), QString());
+
+    const QFile::Permissions toolMode = QFile::permissions(tool);
+    QVERIFY(QFile::setPermissions(tool, toolMode | QFile::WriteOther));
+    QVERIFY2(unsafePathReason(tool).contains(tool + " is writable by group or others"), qPrintable(unsafePathReason(tool)));
+    QVERIFY(QFile::setPermissions(tool, toolMode));
+
+    const QString folder = dir.path() + "/tools";
+    const QFile::Permissions folderMode = QFile::permissions(folder);
+    QVERIFY(QFile::setPermissions(folder, folderMode | QFile::WriteGroup));
+    QVERIFY2(unsafePathReason(tool).contains(folder + " is writable"), qPrintable(unsafePathReason(tool)));
+    QVERIFY(QFile::setPermissions(folder, folderMode));
+
+    if (::getuid() != 0)
+        QSKIP("only root can give the tool to another user");
+    QVERIFY(::chown(QFile::encodeName(tool).constData(), 65534, 65534) == 0);
+    QVERIFY2(unsafePathReason(tool).contains("belongs to another user"), qPrintable(unsafePathReason(tool)));
 }
 
 QTEST_GUILESS_MAIN(FleetPartsTest)

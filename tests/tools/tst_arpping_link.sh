@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # arpping.exe across a veth link between two namespaces: the peer's MAC
 # address, "No response" for an unused address, both by raw ARP and by the
-# kernel's neighbour table, local addresses, and the command line.
+# kernel's neighbour table, local addresses, the sweep of a range, and the
+# command line.
 source "$(dirname "$0")/linklib.sh"
 make_link
 
@@ -59,6 +60,30 @@ if ! wine_cannot "cap_net_raw" "Linux capabilities mean nothing to a Windows pro
     check "with cap_net_raw: no capability left while it probes" capabilities_dropped "$arp_pid"
     wait "$arp_pid"
     check "with cap_net_raw: it probed by raw ARP all the same" eval '! grep -q "neighbour table" "$work/arp.err"'
+fi
+
+if [ -n "$under_wine" ]; then
+    # Windows has no raw ARP: the sweep is refused, saying so.
+    in_host "${arpping[@]}" --sweep -w 500 198.18.0.0-198.18.0.255 > "$work/sweep.out" 2> "$work/sweep.err"
+    echo $? > "$work/arp.rc"
+    check "sweep on Windows: exit 1, nothing swept, stderr says why" \
+        eval '[ "$(rc)" = 1 ] && [ ! -s "$work/sweep.out" ] && grep -q "ARP sweep needs raw ARP, which Windows does not offer" "$work/sweep.err"'
+else
+    # --sweep: every address of the link's block at once; only the peer answers,
+    # and only addresses on the link are asked.
+    in_host "$bin/arpping.exe" --sweep -w 500 198.18.0.0-198.18.0.255 127.0.0.5 10.99.0.1 \
+        > "$work/sweep.out" 2> "$work/sweep.err"
+    echo $? > "$work/arp.rc"
+    check "sweep: exit 0, exactly the peer answers, with its MAC address" \
+        eval '[ "$(rc)" = 0 ] && [ "$(grep -c "^Reply" "$work/sweep.out")" = 1 ] &&
+              grep -qi "^Reply from $device_mac for $device_ip on $host_if$" "$work/sweep.out"'
+    check "sweep: the link's addresses are asked, not this host's own, its broadcast, loopback or unrouted ones" \
+        eval '[ "$(grep "^Swept" "$work/sweep.out" | tr "\n" " ")" = "Swept 198.18.0.0-198.18.0.0 on $host_if Swept 198.18.0.2-198.18.0.254 on $host_if " ]'
+    in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+        "$bin/arpping.exe" --sweep -w 300 198.18.0.0-198.18.0.255 > "$work/sweep.out" 2> "$work/sweep.err"
+    echo $? > "$work/arp.rc"
+    check "sweep unprivileged: exit 1, nothing swept, stderr says what it needs" \
+        eval '[ "$(rc)" = 1 ] && [ ! -s "$work/sweep.out" ] && grep -q "needs root or the cap_net_raw capability" "$work/sweep.err"'
 fi
 
 # The program reads only standard output: a refused command line still

@@ -19,16 +19,20 @@
 // its interface's hardware address (00:00:00:00:00:00 on loopback).
 // ARPPING_METHOD=neighbour selects the neighbour table even for root.
 
+#include "arpsweep.h"
 #include "maclookup.h"
 #include "optiontable.h"
 #include "programstart.h"
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char **argv)
 {
     // The caller reads our output through a pipe, line by line, as it comes.
     const ProgramStart start(argc, argv);
+    if (start.count() > 1 && std::strcmp(start.arguments()[1], "--sweep") == 0)
+        return sweepMain(start.count(), start.arguments());
     int count = 0;
     std::chrono::milliseconds wait{};
     in_addr address{};

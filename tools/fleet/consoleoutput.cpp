@@ -22,6 +22,11 @@ bool outputIsTerminal()
     return isatty(STDOUT_FILENO) == 1;
 }
 
+bool errorIsTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}
+
 bool inputIsTerminal()
 {
     return isatty(STDIN_FILENO) == 1;

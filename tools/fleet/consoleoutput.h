@@ -7,6 +7,7 @@
 void printOut(const QString &text);
 void printError(const QString &text);
 bool outputIsTerminal();
+bool errorIsTerminal();
 bool inputIsTerminal();
 // Asks on standard output and reads the answer from standard input: true
 // only for "y" or "yes".

@@ -1,12 +1,14 @@
 #include "deviceconversation.h"
 
+#include "ipv4text.h"
 #include "probeengine.h"
 
 #include <QJSValue>
 
-DeviceConversation::DeviceConversation(ProbeEngine *engine, const QString &address, int windowMs, QObject *parent)
+DeviceConversation::DeviceConversation(ProbeEngine *engine, quint32 address, int windowMs, QObject *parent)
     : QObject(parent)
-    , m_script(engine->createConversation(address, windowMs))
+    , m_address(address)
+    , m_script(engine->createConversation(formatIpv4(address), windowMs))
 {
     if (!m_script)
         return;
@@ -20,9 +22,10 @@ DeviceConversation::~DeviceConversation()
     delete m_script;
 }
 
-void DeviceConversation::setAddress(const QString &address)
+void DeviceConversation::setAddress(quint32 address)
 {
-    m_script->setProperty("address", address);
+    m_address = address;
+    m_script->setProperty("address", formatIpv4(address));
 }
 
 void DeviceConversation::checkIndex()
@@ -55,15 +58,5 @@ void DeviceConversation::takeFinding(const QVariant &finding)
     QVariant value = finding;
     if (value.userType() == qMetaTypeId<QJSValue>())
         value = value.value<QJSValue>().toVariant();
-    const QVariantMap fields = value.toMap();
-    Probed result;
-    result.initfail = fields.value(QStringLiteral("initfail")).toBool();
-    result.unauthorized = fields.value(QStringLiteral("unauthorized")).toBool();
-    result.type = fields.value(QStringLiteral("type")).toString();
-    result.kindName = fields.value(QStringLiteral("kindName")).toString();
-    result.generation = fields.value(QStringLiteral("generation")).toString();
-    result.deviceText = fields.value(QStringLiteral("deviceText")).toString();
-    result.letter = fields.value(QStringLiteral("letter")).toString();
-    result.updateCode = fields.value(QStringLiteral("updateCode")).toString();
-    emit probed(result);
+    emit probed(DeviceFinding::fromProbe(m_address, value.toMap()));
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "devicefinding.h"
+
 #include <QObject>
-#include <QPointer>
 #include <QVariant>
 
 class ProbeEngine;
@@ -14,24 +15,12 @@ class DeviceConversation : public QObject
     Q_OBJECT
 
 public:
-    struct Probed
-    {
-        bool initfail = true;
-        bool unauthorized = false;
-        QString type;
-        QString kindName;
-        QString generation;
-        QString deviceText;
-        QString letter;
-        QString updateCode;
-    };
-
-    DeviceConversation(ProbeEngine *engine, const QString &address, int windowMs, QObject *parent = nullptr);
+    DeviceConversation(ProbeEngine *engine, quint32 address, int windowMs, QObject *parent = nullptr);
     ~DeviceConversation() override;
 
     bool isValid() const { return m_script != nullptr; }
     // Only while nothing of the earlier address can still be on its way.
-    void setAddress(const QString &address);
+    void setAddress(quint32 address);
 
     void checkIndex();
     void probe(const QString &password);
@@ -40,7 +29,9 @@ public:
 signals:
     // `status` 0: the connection failed; -1: nothing came within the window.
     void indexChecked(int status, bool velquor);
-    void probed(const DeviceConversation::Probed &result);
+    // Address and the probe's answers filled in; MAC and password are the
+    // caller's to add.
+    void probed(const DeviceFinding &finding);
     // The upload's HTTP status; -1: no end within the window.
     void uploaded(int status);
 
@@ -50,5 +41,6 @@ private slots:
     void takeFinding(const QVariant &finding);
 
 private:
+    quint32 m_address = 0;
     QObject *m_script = nullptr;
 };

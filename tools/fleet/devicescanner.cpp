@@ -1,9 +1,13 @@
 #include "devicescanner.h"
 
 #include "deviceconversation.h"
+#include "hostsweep.h"
 #include "ipv4text.h"
+#include "linksweep.h"
 #include "macaddresstext.h"
+#include "openfilebudget.h"
 #include "passwordbook.h"
+#include "toollocator.h"
 
 #include "device/arp.h"
 
@@ -15,6 +19,10 @@ namespace {
 
 // The screen's probe window.
 constexpr int probeWindowMs = 3000;
+// How long the sweep waits for a connection. A device on the link answers
+// within milliseconds; an empty address would hold the kernel's ARP wait of
+// 3 s, or longer behind a router.
+constexpr int sweepWaitMs = 1500;
 
 } // namespace
 
@@ -26,7 +34,7 @@ struct DeviceScanner::Job
     bool reusable = false;
     bool probed = false;
     bool macDone = false;
-    DeviceConversation::Probed result;
+    DeviceFinding finding;
     QString mac;
 };
 
@@ -44,10 +52,37 @@ DeviceScanner::~DeviceScanner() = default;
 
 void DeviceScanner::start(const QVector<quint32> &addresses)
 {
-    m_addresses = addresses;
-    launchMore();
-    if (m_addresses.isEmpty())
+    m_total = addresses.size();
+    m_targets = addresses;
+    m_linkSweep = std::make_unique<LinkSweep>(m_arpTool);
+    connect(m_linkSweep.get(), &LinkSweep::finished, this, &DeviceScanner::linkSwept);
+    m_linkSweep->start(addresses);
+}
+
+void DeviceScanner::linkSwept()
+{
+    if (m_stopping) {
+        m_sweepDone = true;
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
+        return;
+    }
+    // An address asked by ARP that did not answer holds no host.
+    QVector<quint32> toConnect;
+    for (const quint32 address : qAsConst(m_targets)) {
+        if (m_linkSweep->asked(address) && m_linkSweep->macOf(address).isEmpty())
+            hostMissing();
+        else
+            toConnect.append(address);
+    }
+    m_sweep = std::make_unique<HostSweep>(sweepConnectsLimit(), sweepWaitMs);
+    connect(m_sweep.get(), &HostSweep::addressAccepted, this, &DeviceScanner::hostFound);
+    connect(m_sweep.get(), &HostSweep::addressRefused, this, &DeviceScanner::hostMissing);
+    connect(m_sweep.get(), &HostSweep::finished, this, [this] {
+        m_sweepDone = true;
+        if (m_jobs.empty() && (m_stopping || m_next >= m_addresses.size()))
+            finishOnce();
+    });
+    m_sweep->start(toConnect);
 }
 
 void DeviceScanner::stop()
@@ -55,8 +90,28 @@ void DeviceScanner::stop()
     if (m_stopping || m_finished)
         return;
     m_stopping = true;
-    if (m_jobs.empty())
+    if (m_linkSweep)
+        m_linkSweep->stop();
+    if (m_sweep) {
+        // What was still being connected to was not scanned.
+        disconnect(m_sweep.get(), &HostSweep::addressRefused, this, &DeviceScanner::hostMissing);
+        m_sweep->stop();
+    }
+    if (m_jobs.empty() && m_sweepDone)
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
+}
+
+void DeviceScanner::hostFound(quint32 address)
+{
+    m_addresses.append(address);
+    launchMore();
+}
+
+void DeviceScanner::hostMissing()
+{
+    ++m_silent;
+    ++m_done;
+    emit addressDone(m_done, m_total);
 }
 
 QVector<DeviceFinding> DeviceScanner::findings() const
@@ -79,18 +134,18 @@ void DeviceScanner::launch(quint32 address)
     Job *raw = job.get();
     raw->address = address;
     if (m_idle.empty()) {
-        raw->conversation = std::make_unique<DeviceConversation>(m_engine, formatIpv4(address), probeWindowMs);
+        raw->conversation = std::make_unique<DeviceConversation>(m_engine, address, probeWindowMs);
     } else {
         raw->conversation = std::move(m_idle.back());
         m_idle.pop_back();
-        raw->conversation->setAddress(formatIpv4(address));
+        raw->conversation->setAddress(address);
     }
     m_jobs.push_back(std::move(job));
     connect(raw->conversation.get(), &DeviceConversation::indexChecked, this,
             [this, raw](int status, bool velquor) { indexChecked(raw, status, velquor); });
     connect(raw->conversation.get(), &DeviceConversation::probed, this,
-            [this, raw](const DeviceConversation::Probed &result) {
-                raw->result = result;
+            [this, raw](const DeviceFinding &finding) {
+                raw->finding = finding;
                 raw->probed = true;
                 finishIfComplete(raw);
             });
@@ -121,13 +176,15 @@ void DeviceScanner::indexChecked(Job *job, int status, bool velquor)
 
 void DeviceScanner::lookUpMac(Job *job)
 {
-    if (m_arpTool.isEmpty()) {
+    job->mac = m_linkSweep->macOf(job->address);
+    if (m_arpTool.isEmpty() || !job->mac.isEmpty()) {
         job->macDone = true;
         return;
     }
     job->arp = std::make_unique<Arp>();
     Arp *arp = job->arp.get();
     arp->setProgram(m_arpTool);
+    arp->setProcessEnvironment(toolEnvironment());
     connect(arp, &Arp::received, this, [job](const QString &mac) {
         if (job->mac.isEmpty() && isMacAddressText(mac.trimmed()))
             job->mac = mac.trimmed().toUpper();
@@ -150,29 +207,14 @@ void DeviceScanner::finishIfComplete(Job *job)
 {
     if (!job->probed || !job->macDone)
         return;
-    const DeviceConversation::Probed &result = job->result;
-    if (result.initfail) {
+    DeviceFinding &finding = job->finding;
+    if (!finding.velquor) {
         // Its title went away between the two questions.
         ++m_silent;
     } else {
-        DeviceFinding finding;
-        finding.address = job->address;
-        finding.type = result.type;
-        finding.kindName = result.kindName;
-        finding.generation = result.generation;
-        finding.deviceText = result.deviceText;
-        finding.letter = result.letter;
-        finding.updateCode = result.updateCode;
         finding.mac = job->mac;
         finding.givenPassword = m_passwords->sourceFor(job->address) == PasswordBook::Source::Given;
         finding.password = m_passwords->passwordFor(job->address);
-        if (result.unauthorized) {
-            // What a refused password still lets through says nothing reliable.
-            finding.state = DeviceFinding::State::WantsPassword;
-            finding.letter.clear();
-        }
-        else if (result.letter == QLatin1String("G"))
-            finding.state = DeviceFinding::State::KindUnknown;
         m_findings.append(finding);
     }
     endJob(job);
@@ -193,9 +235,9 @@ void DeviceScanner::endJob(Job *job)
     }
     QTimer::singleShot(0, this, [ending] { delete ending; });
     ++m_done;
-    emit addressDone(m_done, m_addresses.size());
+    emit addressDone(m_done, m_total);
     launchMore();
-    if (m_jobs.empty() && (m_stopping || m_next >= m_addresses.size()))
+    if (m_jobs.empty() && m_sweepDone && (m_stopping || m_next >= m_addresses.size()))
         finishOnce();
 }
 

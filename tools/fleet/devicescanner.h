@@ -10,13 +10,18 @@
 
 class Arp;
 class DeviceConversation;
+class HostSweep;
+class LinkSweep;
 class PasswordBook;
 class ProbeEngine;
 
-// Finds the Velquor devices among many addresses, a bounded number at a
-// time. Each address is first asked for its index page alone; only where
-// that shows a Velquor title does the full probe, with the password, follow,
-// together with an ARP lookup of its MAC address.
+// Finds the Velquor devices among many addresses in two stages. First the
+// addresses on the local segment are asked with ARP all at once (where raw
+// ARP is permitted), and the rest, with those that answered, with a TCP
+// connect to port 80, many at once: that finds the hosts with a web server;
+// each such host is then asked, a bounded number at a time, for its index
+// page alone, and only where that shows a Velquor title does the full probe,
+// with the password, follow, together with an ARP lookup of its MAC address.
 class DeviceScanner : public QObject
 {
     Q_OBJECT
@@ -43,6 +48,9 @@ signals:
 private:
     struct Job;
 
+    void linkSwept();
+    void hostFound(quint32 address);
+    void hostMissing();
     void launchMore();
     void launch(quint32 address);
     void indexChecked(Job *job, int status, bool velquor);
@@ -55,6 +63,12 @@ private:
     const PasswordBook *m_passwords;
     QString m_arpTool;
     int m_inFlightLimit;
+    std::unique_ptr<LinkSweep> m_linkSweep;
+    std::unique_ptr<HostSweep> m_sweep;
+    QVector<quint32> m_targets;
+    bool m_sweepDone = false;
+    int m_total = 0;
+    // The hosts the sweep found, probed in the order found.
     QVector<quint32> m_addresses;
     int m_next = 0;
     int m_done = 0;

@@ -13,7 +13,7 @@ constexpr int pauseBetweenAttemptsMs = 2000;
 
 } // namespace
 
-DeviceVerifier::DeviceVerifier(ProbeEngine *engine, const QString &address, const QString &password,
+DeviceVerifier::DeviceVerifier(ProbeEngine *engine, quint32 address, const QString &password,
                                const QString &letter, int seconds, QObject *parent)
     : QObject(parent)
     , m_engine(engine)
@@ -42,13 +42,14 @@ void DeviceVerifier::attempt()
         else
             retryOrGiveUp();
     });
-    connect(conversation, &DeviceConversation::probed, this, [this](const DeviceConversation::Probed &result) {
-        if (!result.initfail && !result.unauthorized && result.letter == m_letter) {
+    connect(conversation, &DeviceConversation::probed, this, [this](const DeviceFinding &finding) {
+        const bool refused = finding.state == DeviceFinding::State::WantsPassword;
+        if (finding.velquor && !refused && finding.letter == m_letter) {
             emit done(QString());
             return;
         }
-        if (!result.initfail)
-            m_lastSeen = result.unauthorized ? QStringLiteral("refusing the password") : result.deviceText;
+        if (finding.velquor)
+            m_lastSeen = refused ? QStringLiteral("refusing the password") : finding.deviceText;
         retryOrGiveUp();
     });
     conversation->checkIndex();

@@ -16,7 +16,7 @@ class DeviceVerifier : public QObject
     Q_OBJECT
 
 public:
-    DeviceVerifier(ProbeEngine *engine, const QString &address, const QString &password,
+    DeviceVerifier(ProbeEngine *engine, quint32 address, const QString &password,
                    const QString &letter, int seconds, QObject *parent = nullptr);
     ~DeviceVerifier() override;
 
@@ -31,7 +31,7 @@ private:
     void retryOrGiveUp();
 
     ProbeEngine *m_engine;
-    QString m_address;
+    quint32 m_address;
     QString m_password;
     QString m_letter;
     int m_seconds;

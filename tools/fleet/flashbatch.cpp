@@ -1,8 +1,9 @@
 #include "flashbatch.h"
 
-#include "platform/toolline.h"
+#include "toollocator.h"
 
-#include <QRegularExpression>
+#include "flash/flasheroutputline.h"
+
 #include <QTimer>
 
 namespace {
@@ -10,7 +11,6 @@ namespace {
 // eflash.exe gives up by itself within 15 minutes; this only guards
 // against a flasher that hangs.
 constexpr int longestRunMs = 20 * 60 * 1000;
-constexpr int helpWaitMs = 5000;
 
 } // namespace
 
@@ -19,9 +19,11 @@ FlashBatch::FlashBatch(const QString &flasher, const QVector<Device> &devices, Q
     , m_flasher(flasher)
     , m_devices(devices)
 {
+    qRegisterMetaType<FlashBatch::Outcome>();
     for (const Device &device : devices)
         m_states.insert(device.address, State());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setProcessEnvironment(toolEnvironment());
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &FlashBatch::readOutput);
     connect(&m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &FlashBatch::processEnded);
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -38,20 +40,6 @@ FlashBatch::~FlashBatch()
     }
 }
 
-int FlashBatch::devicesPerRun(const QString &flasher, int wanted)
-{
-    QProcess help;
-    help.start(flasher, {QStringLiteral("--help")});
-    if (!help.waitForFinished(helpWaitMs)) {
-        help.kill();
-        help.waitForFinished(helpWaitMs);
-        return 1;
-    }
-    // The usage names the repeated device triple only where it is taken.
-    const QString usage = QString::fromUtf8(help.readAllStandardOutput() + help.readAllStandardError());
-    return usage.contains(QLatin1String("IMAGE [-i IP -m MAC IMAGE")) ? qMax(1, wanted) : 1;
-}
-
 void FlashBatch::start()
 {
     QStringList arguments;
@@ -64,36 +52,27 @@ void FlashBatch::start()
 
 void FlashBatch::readOutput()
 {
+    const bool several = m_devices.size() > 1;
     while (m_process.canReadLine()) {
-        const QString line = decodeToolLine(m_process.readLine()).trimmed();
-        if (m_devices.size() == 1) {
-            takeLine(m_devices.first().address, line);
+        const QByteArray raw = m_process.readLine();
+        FlasherOutputLine line = several ? FlasherOutputLine::readForDevice(raw) : FlasherOutputLine::read(raw);
+        if (!several)
+            line.address = m_devices.first().address;
+        const auto state = m_states.find(line.address);
+        if (state == m_states.end())
             continue;
+        if (line.hasProgress) {
+            const int percent = qBound(0, line.percent, 100);
+            if (percent != state->percent) {
+                state->percent = percent;
+                emit progress(line.address, percent);
+            }
         }
-        // "10.0.5.7: % Complete: 40%"; the colon is optional.
-        const int blank = line.indexOf(QLatin1Char(' '));
-        QString address = line.left(blank);
-        if (address.endsWith(QLatin1Char(':')))
-            address.chop(1);
-        if (blank > 0 && m_states.contains(address))
-            takeLine(address, line.mid(blank + 1).trimmed());
-    }
-}
-
-void FlashBatch::takeLine(const QString &address, const QString &text)
-{
-    State &state = m_states[address];
-    static const QRegularExpression percentPattern(QStringLiteral("Complete:\\s*(\\d{1,3})\\s*%"));
-    const QRegularExpressionMatch match = percentPattern.match(text);
-    if (match.hasMatch()) {
-        const int percent = qMin(100, match.captured(1).toInt());
-        if (percent != state.percent) {
-            state.percent = percent;
-            emit progress(address, percent);
+        if (line.isError) {
+            state->errors.append(line.text);
+            state->unconfirmed = state->unconfirmed || line.isUnconfirmed;
         }
     }
-    if (text.contains(QLatin1String("ERROR")) && state.error.isEmpty())
-        state.error = text;
 }
 
 void FlashBatch::processEnded(int exitCode, QProcess::ExitStatus status)
@@ -105,14 +84,26 @@ void FlashBatch::processEnded(int exitCode, QProcess::ExitStatus status)
         if (state.done)
             continue;
         state.done = true;
-        QString error = state.error;
-        // Several devices: one device's failure makes the exit status non-zero
-        // for all, so a device that reached 100% without an error is done.
-        const bool flashed = error.isEmpty() && (clean || (m_devices.size() > 1 && state.percent == 100));
-        if (!flashed && error.isEmpty())
-            error = status == QProcess::NormalExit ? QStringLiteral("eflash.exe ended with status %1").arg(exitCode)
-                                                   : QStringLiteral("eflash.exe stopped abnormally");
-        emit deviceDone(device.address, flashed ? QString() : error);
+        Outcome outcome;
+        outcome.errors = state.errors;
+        outcome.exitStatus = status == QProcess::NormalExit ? exitCode : -1;
+        // Several devices: one device's failure makes the exit status
+        // non-zero for all, so a device that reached 100% without an error
+        // is done.
+        const bool flashed = state.errors.isEmpty() && (clean || (m_devices.size() > 1 && state.percent == 100));
+        const bool onlyUnconfirmed = state.unconfirmed && state.errors.size() == 1 && status == QProcess::NormalExit;
+        if (flashed) {
+            outcome.kind = Outcome::Kind::Flashed;
+        } else if (onlyUnconfirmed) {
+            outcome.kind = Outcome::Kind::Unconfirmed;
+            outcome.error = state.errors.first();
+        } else {
+            outcome.kind = Outcome::Kind::Failed;
+            outcome.error = !state.errors.isEmpty()            ? state.errors.first()
+                          : status == QProcess::NormalExit ? QStringLiteral("eflash.exe ended with status %1").arg(exitCode)
+                                                           : QStringLiteral("eflash.exe stopped abnormally");
+        }
+        emit deviceDone(device.address, outcome);
     }
     emit finished();
 }
@@ -123,7 +114,9 @@ void FlashBatch::failAll(const QString &error)
         State &state = m_states[device.address];
         if (!state.done) {
             state.done = true;
-            emit deviceDone(device.address, error);
+            Outcome outcome;
+            outcome.error = error;
+            emit deviceDone(device.address, outcome);
         }
     }
     emit finished();

@@ -3,13 +3,13 @@
 #include <QHash>
 #include <QObject>
 #include <QProcess>
+#include <QStringList>
 #include <QVector>
 
 // One eflash.exe run for a batch of devices. eflash.exe serves the boot
-// loaders' UDP ports 67 and 69, so only one may run at a time; with one
-// device it takes the screen's command line and prints "% Complete: N%" and
-// "ERROR: ..." lines, with several it takes "-i IP -m MAC IMAGE" repeated
-// and starts each line with the device's address ("10.0.5.7: ...").
+// loaders' UDP ports 67 and 69, so only one may run at a time. It takes
+// "-i IP -m MAC IMAGE" once per device; with several devices every output
+// line starts with the device's address ("10.0.5.7: ...").
 class FlashBatch : public QObject
 {
     Q_OBJECT
@@ -22,31 +22,42 @@ public:
         QString image;
     };
 
+    // How one device's flash ended.
+    struct Outcome
+    {
+        enum class Kind {
+            Flashed,
+            // Every block went out but the last one's acknowledgement never
+            // came: the device may have the whole image, its answer decides.
+            Unconfirmed,
+            Failed,
+        };
+        Kind kind = Kind::Failed;
+        QString error;       // what to report when not flashed
+        QStringList errors;  // the device's ERROR lines, as printed
+        int exitStatus = -1; // the flasher's, -1 when it did not exit normally
+    };
+
     FlashBatch(const QString &flasher, const QVector<Device> &devices, QObject *parent = nullptr);
     ~FlashBatch() override;
-
-    // How many devices one run of `flasher` takes, at most `wanted`: 1 for an
-    // eflash.exe whose usage does not offer several.
-    static int devicesPerRun(const QString &flasher, int wanted);
 
     void start();
 
 signals:
     void progress(const QString &address, int percent);
-    // `error` is empty when the device was flashed.
-    void deviceDone(const QString &address, const QString &error);
+    void deviceDone(const QString &address, const FlashBatch::Outcome &outcome);
     void finished();
 
 private:
     struct State
     {
         int percent = -1;
-        QString error;
+        QStringList errors;
+        bool unconfirmed = false;
         bool done = false;
     };
 
     void readOutput();
-    void takeLine(const QString &address, const QString &text);
     void processEnded(int exitCode, QProcess::ExitStatus status);
     void failAll(const QString &error);
 
@@ -55,3 +66,5 @@ private:
     QHash<QString, State> m_states;
     QProcess m_process;
 };
+
+Q_DECLARE_METATYPE(FlashBatch::Outcome)

@@ -24,14 +24,19 @@ TARGET   10.0.5.7 (leading zeros read as decimal), a range 10.0.5.20-60 or
          with one target per line and # comments.
 
 Passwords are never taken on the command line. Each device gets, in this
-order: its line "ADDRESS PASSWORD" in --password-file, the file's line
-"* PASSWORD", the environment variable ZUDIRUV_PASSWORD, or the devices'
-default password. A password goes only to addresses whose index page shows
-a Velquor title, and never into any output or report.
+order: its line "ADDRESS PASSWORD" in --password-file (which only its owner
+may read: chmod 600), the file's line "* PASSWORD", the environment
+variable ZUDIRUV_PASSWORD, or the devices' default password. A password goes
+only to addresses whose index page shows a Velquor title, and never into any
+output, report or tool it starts.
 
-arpping.exe and eflash.exe are taken from the working directory, or else
-from the folder that holds zudiruv-fleet. Flashing needs root (UDP ports
-67 and 69), as eflash.exe does.
+arpping.exe and eflash.exe are taken from the folder that holds
+zudiruv-fleet, or else from ../libexec/zudiruv beside it, never from the
+working directory; one that group or others may change (the file or a
+folder above it), or that belongs to neither root nor you, is refused.
+eflash.exe serves UDP ports 67 and 69: as installed by the package it has
+the capability for that, elsewhere it needs root. update appends a line per
+flashed device to zudiruv-history.jsonl in the working directory.
 
 Exit status: 0 every device found was updated (scan: the scan ran),
 1 some device was not (or Ctrl-C), 2 usage error.

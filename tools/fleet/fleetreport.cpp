@@ -27,20 +27,21 @@ QByteArray FleetReport::toJson() const
 {
     QVector<Entry> byAddress = m_entries;
     std::sort(byAddress.begin(), byAddress.end(), [](const Entry &a, const Entry &b) {
-        return parseIpv4(a.address).value_or(0) < parseIpv4(b.address).value_or(0);
+        return a.device.address < b.device.address;
     });
     QJsonArray devices;
     for (const Entry &entry : byAddress) {
         devices.append(QJsonObject{
-            {QStringLiteral("address"), entry.address},
-            {QStringLiteral("mac"), textOrNull(entry.mac)},
-            {QStringLiteral("kind"), textOrNull(entry.kind)},
-            {QStringLiteral("generation"), textOrNull(entry.generation)},
-            {QStringLiteral("letter"), textOrNull(entry.letter)},
+            {QStringLiteral("address"), formatIpv4(entry.device.address)},
+            {QStringLiteral("mac"), textOrNull(entry.device.mac)},
+            {QStringLiteral("kind"), textOrNull(entry.device.kindName)},
+            {QStringLiteral("generation"), textOrNull(entry.device.generation)},
+            {QStringLiteral("letter"), textOrNull(entry.device.letter)},
             {QStringLiteral("image"), textOrNull(entry.image)},
             {QStringLiteral("image_sha256"), textOrNull(entry.imageSha256)},
-            {QStringLiteral("result"), entry.result},
+            {QStringLiteral("result"), fleetResultText(entry.result)},
             {QStringLiteral("error"), textOrNull(entry.error)},
+            {QStringLiteral("note"), textOrNull(entry.note)},
             {QStringLiteral("seconds"), qRound(entry.seconds * 10) / 10.0},
         });
     }

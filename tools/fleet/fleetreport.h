@@ -1,5 +1,8 @@
 #pragma once
 
+#include "devicefinding.h"
+#include "fleetresult.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QVector>
@@ -11,15 +14,13 @@ class FleetReport
 public:
     struct Entry
     {
-        QString address;
-        QString mac;
-        QString kind;
-        QString generation;
-        QString letter;
+        DeviceFinding device;
+        FleetResult result = FleetResult::Found;
         QString image;
         QString imageSha256;
-        QString result;
         QString error;
+        // What the result alone does not tell, e.g. an unconfirmed last block.
+        QString note;
         double seconds = 0;
     };
 

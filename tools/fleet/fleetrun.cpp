@@ -16,6 +16,7 @@ namespace {
 
 // Addresses asked at once during a scan, if the descriptor limit allows.
 constexpr int scanInFlightWanted = 64;
+constexpr int progressIntervalMs = 200;
 
 QString passwordState(const DeviceFinding &finding)
 {
@@ -58,6 +59,7 @@ int FleetRun::start()
     }
     m_passwords.takeEnvironment();
 
+    raiseOpenFileLimit();
     m_engine = new ProbeEngine(this);
     if (!m_engine->isReady()) {
         printError(QStringLiteral("zudiruv-fleet: cannot load the probe worker: %1\n").arg(m_engine->errorString()));
@@ -84,13 +86,22 @@ int FleetRun::start()
     auto *watch = new InterruptWatch(this);
     connect(watch, &InterruptWatch::interrupted, this, &FleetRun::interrupt);
 
-    const QString arpTool = locateTool(QStringLiteral("arpping.exe"));
-    if (arpTool.isEmpty())
-        printError(QStringLiteral("zudiruv-fleet: arpping.exe not found in the working directory or next to the program; "
-                                  "MAC addresses stay unknown\n"));
+    const LocatedTool arpTool = locateTool(QStringLiteral("arpping.exe"));
+    if (arpTool.path.isEmpty())
+        printError(QStringLiteral("zudiruv-fleet: %1; MAC addresses stay unknown\n").arg(arpTool.error));
 
-    m_scanner = new DeviceScanner(m_engine, &m_passwords, arpTool, devicesInFlightLimit(scanInFlightWanted), this);
+    m_scanner = new DeviceScanner(m_engine, &m_passwords, arpTool.path, devicesInFlightLimit(scanInFlightWanted), this);
     connect(m_scanner, &DeviceScanner::finished, this, &FleetRun::scanFinished);
+    if (errorIsTerminal()) {
+        // Both stages count: an address is done once the sweep found it
+        // empty or its probe has ended.
+        connect(m_scanner, &DeviceScanner::addressDone, this, [this](int done, int total) {
+            if (done < total && m_progressClock.isValid() && m_progressClock.elapsed() < progressIntervalMs)
+                return;
+            m_progressClock.start();
+            printError(QStringLiteral("\rScanned %1 of %2 addresses\033[K").arg(done).arg(total));
+        });
+    }
     m_addressCount = targets.addresses().size();
     m_report.markStarted();
     m_clock.start();
@@ -112,14 +123,16 @@ void FleetRun::interrupt()
 
 void FleetRun::scanFinished()
 {
+    if (m_progressClock.isValid())
+        printError(QStringLiteral("\r\033[K"));
     listFindings();
     if (m_options.command == FleetOptions::Command::Scan) {
-        addScanEntries(QStringLiteral("found"), QString());
+        addScanEntries(FleetResult::Found, QString());
         finish(m_interrupted ? 1 : 0);
         return;
     }
     if (m_interrupted) {
-        addScanEntries(QStringLiteral("skipped"), QStringLiteral("interrupted before it was started"));
+        addScanEntries(FleetResult::Skipped, QStringLiteral("interrupted before it was started"));
         finish(1);
         return;
     }
@@ -151,17 +164,13 @@ void FleetRun::listFindings()
                  .arg(m_scanner->silent()));
 }
 
-void FleetRun::addScanEntries(const QString &result, const QString &error)
+void FleetRun::addScanEntries(FleetResult result, const QString &error)
 {
     for (const DeviceFinding &finding : m_scanner->findings()) {
         FleetReport::Entry entry;
-        entry.address = formatIpv4(finding.address);
-        entry.mac = finding.mac;
-        entry.kind = finding.kindName;
-        entry.generation = finding.generation;
-        entry.letter = finding.letter;
-        entry.result = finding.state == DeviceFinding::State::WantsPassword ? QStringLiteral("wants-password")
-                     : finding.state == DeviceFinding::State::KindUnknown   ? QStringLiteral("kind-unknown")
+        entry.device = finding;
+        entry.result = finding.state == DeviceFinding::State::WantsPassword ? FleetResult::WantsPassword
+                     : finding.state == DeviceFinding::State::KindUnknown   ? FleetResult::KindUnknown
                                                                             : result;
         if (entry.result == result)
             entry.error = error;

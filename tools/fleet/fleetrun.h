@@ -34,12 +34,13 @@ private:
     void listFindings();
     void finish(int exitCode);
     // Devices the scan found, as they stand when no update follows.
-    void addScanEntries(const QString &result, const QString &error);
+    void addScanEntries(FleetResult result, const QString &error);
 
     FleetOptions m_options;
     PasswordBook m_passwords;
     FleetReport m_report;
     QElapsedTimer m_clock;
+    QElapsedTimer m_progressClock;
     ProbeEngine *m_engine = nullptr;
     DeviceScanner *m_scanner = nullptr;
     FleetUpdate *m_update = nullptr;

@@ -3,12 +3,16 @@
 #include "consoleoutput.h"
 #include "deviceconversation.h"
 #include "deviceverifier.h"
-#include "flashbatch.h"
 #include "ipv4text.h"
 #include "openfilebudget.h"
 #include "progressview.h"
 #include "toollocator.h"
+#include "updateplan.h"
 
+#include "flash/flashhistory.h"
+
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -26,8 +30,11 @@ struct FleetUpdate::Device
     QString address;
     const ImageCatalog::Image *image = nullptr;
     QElapsedTimer clock;
+    QDateTime flashStart;
     std::unique_ptr<DeviceConversation> uploader;
     std::unique_ptr<DeviceVerifier> verifier;
+    bool codeUploaded = false;
+    int codeStatus = 0;
     bool flashStarted = false;
     bool done = false;
 };
@@ -54,69 +61,53 @@ bool FleetUpdate::prepareImages(QString *error)
     for (const QString &ignored : m_images.ignored())
         printError(QStringLiteral("zudiruv-fleet: ignoring %1: it carries no Velquor trailer\n").arg(ignored));
     if (!m_options.dryRun) {
-        m_flasher = locateTool(QStringLiteral("eflash.exe"));
-        if (m_flasher.isEmpty()) {
-            *error = QStringLiteral("eflash.exe not found in the working directory or next to the program");
+        const LocatedTool flasher = locateTool(QStringLiteral("eflash.exe"));
+        if (flasher.path.isEmpty()) {
+            *error = flasher.error;
             return false;
         }
-        m_devicesPerFlasherRun = FlashBatch::devicesPerRun(m_flasher, m_options.parallel);
+        m_flasher = flasher.path;
     }
     return true;
 }
 
 void FleetUpdate::start(const QVector<DeviceFinding> &findings)
 {
-    QVector<Device *> candidates;
-    for (const DeviceFinding &finding : findings) {
+    auto adopt = [this](const UpdatePlan::Device &planned) {
         auto device = std::make_unique<Device>();
-        device->finding = finding;
-        device->address = formatIpv4(finding.address);
+        device->finding = planned.finding;
+        device->address = formatIpv4(planned.finding.address);
+        device->image = planned.image;
         device->clock.start();
         Device *raw = device.get();
         m_devices.push_back(std::move(device));
-        switch (finding.state) {
-        case DeviceFinding::State::WantsPassword:
-            finishDevice(raw, QStringLiteral("wants-password"),
-                         finding.givenPassword ? QStringLiteral("the device refused the given password")
-                                               : QStringLiteral("the device refused the default password"));
-            continue;
-        case DeviceFinding::State::KindUnknown:
-            finishDevice(raw, QStringLiteral("kind-unknown"), QStringLiteral("kind or generation could not be determined"));
-            continue;
-        case DeviceFinding::State::Found:
-            break;
-        }
-        raw->image = m_images.forLetter(finding.letter);
-        if (!raw->image) {
-            finishDevice(raw, QStringLiteral("no-image"),
-                         QStringLiteral("no image for kind %1 (letter %2)").arg(finding.deviceText, finding.letter));
-            continue;
-        }
-        printOut(QStringLiteral("%1 %2 (letter %3): %4\n")
-                     .arg(raw->address, finding.deviceText, finding.letter, raw->image->fileName));
-        candidates.append(raw);
-    }
+        return raw;
+    };
 
+    UpdatePlan plan(findings, m_images);
+    for (const QString &line : plan.matchLines())
+        printOut(line + QLatin1Char('\n'));
+    // Those that cannot be updated are told before the question.
+    const int settledFirst = plan.settled().size();
+    for (const UpdatePlan::Device &settled : plan.settled())
+        finishDevice(adopt(settled), settled.result, settled.error);
+    const int candidates = plan.toUpdate().size();
     if (m_options.dryRun) {
-        for (Device *device : candidates)
-            finishDevice(device, QStringLiteral("skipped"), QStringLiteral("dry run"));
+        plan.skipAll(QStringLiteral("dry run"));
         printOut(QStringLiteral("Dry run: %1 device%2 would be updated; nothing sent.\n")
-                     .arg(candidates.size()).arg(QLatin1String(candidates.size() == 1 ? "" : "s")));
-        finishIfIdle();
-        return;
-    }
-    if (!candidates.isEmpty() && !m_options.yes
-        && !askYesNo(QStringLiteral("Update %1 device%2?").arg(candidates.size())
-                         .arg(QLatin1String(candidates.size() == 1 ? "" : "s")))) {
-        for (Device *device : candidates)
-            finishDevice(device, QStringLiteral("skipped"), QStringLiteral("not confirmed"));
+                     .arg(candidates).arg(QLatin1String(candidates == 1 ? "" : "s")));
+    } else if (candidates > 0 && !m_options.yes && !askYesNo(plan.question())) {
+        plan.skipAll(QStringLiteral("not confirmed"));
         printOut(QStringLiteral("Nothing sent.\n"));
-        finishIfIdle();
-        return;
     }
-    m_queue = candidates;
-    m_view = new ProgressView(outputIsTerminal(), candidates.size(), this);
-    pump();
+    for (int at = settledFirst; at < plan.settled().size(); ++at)
+        finishDevice(adopt(plan.settled().at(at)), plan.settled().at(at).result, plan.settled().at(at).error);
+    for (const UpdatePlan::Device &planned : plan.toUpdate())
+        m_queue.append(adopt(planned));
+    if (!m_queue.isEmpty()) {
+        m_view = new ProgressView(outputIsTerminal(), m_queue.size(), this);
+        pump();
+    }
     finishIfIdle();
 }
 
@@ -136,9 +127,9 @@ void FleetUpdate::stop()
             --m_active;
             device->uploader.reset();
         }
-        finishDevice(device, QStringLiteral("skipped"), QStringLiteral("interrupted before it was started"));
+        finishDevice(device, FleetResult::Skipped, QStringLiteral("interrupted before it was started"));
         if (m_view)
-            m_view->finishDevice(device->address, QStringLiteral("skipped (interrupted)"), false);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::Skipped) + QStringLiteral(" (interrupted)"), false);
     }
     finishIfIdle();
 }
@@ -149,7 +140,7 @@ void FleetUpdate::pump()
         Device *device = m_queue.takeFirst();
         ++m_active;
         device->clock.restart();
-        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->address, probeWindowMs);
+        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->finding.address, probeWindowMs);
         m_waitingForFlash.append(device);
         m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("waiting"));
     }
@@ -161,7 +152,7 @@ void FleetUpdate::startFlashIfIdle()
     if (m_batch || !m_preparing.isEmpty() || m_waitingForFlash.isEmpty() || m_stopping)
         return;
     QStringList macsInRun;
-    for (int at = 0; at < m_waitingForFlash.size() && m_preparing.size() < m_devicesPerFlasherRun;) {
+    for (int at = 0; at < m_waitingForFlash.size();) {
         Device *device = m_waitingForFlash.at(at);
         const QString mac = device->finding.mac.toLower().replace(QLatin1Char('-'), QLatin1Char(':'));
         if (macsInRun.contains(mac)) {
@@ -173,8 +164,8 @@ void FleetUpdate::startFlashIfIdle()
         if (mac.isEmpty()) {
             --m_active;
             device->uploader.reset();
-            finishDevice(device, QStringLiteral("flash-failed"), QStringLiteral("no MAC address: arpping.exe had no answer"));
-            m_view->finishDevice(device->address, QStringLiteral("flash-failed: no MAC address"), false);
+            finishDevice(device, FleetResult::FlashFailed, QStringLiteral("no MAC address: arpping.exe had no answer"));
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": no MAC address"), false);
             continue;
         }
         macsInRun.append(mac);
@@ -195,8 +186,10 @@ void FleetUpdate::startFlashIfIdle()
         if (device->finding.updateCode.isEmpty())
             continue;
         ++m_uploadsPending;
+        device->codeUploaded = true;
         m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("uploading"));
-        connect(device->uploader.get(), &DeviceConversation::uploaded, this, [this] {
+        connect(device->uploader.get(), &DeviceConversation::uploaded, this, [this, device](int status) {
+            device->codeStatus = std::max(0, status);
             if (--m_uploadsPending == 0)
                 launchBatch();
         });
@@ -211,14 +204,15 @@ void FleetUpdate::launchBatch()
     QVector<FlashBatch::Device> batch;
     for (Device *device : m_preparing) {
         batch.append({device->address, device->finding.mac, device->image->stagedPath});
+        device->flashStart = QDateTime::currentDateTimeUtc();
         m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("flashing"));
     }
     m_preparing.clear();
     m_batch = new FlashBatch(m_flasher, batch, this);
     connect(m_batch, &FlashBatch::progress, m_view, &ProgressView::setPercent);
-    connect(m_batch, &FlashBatch::deviceDone, this, [this](const QString &address, const QString &error) {
+    connect(m_batch, &FlashBatch::deviceDone, this, [this](const QString &address, const FlashBatch::Outcome &outcome) {
         if (Device *device = deviceAt(address))
-            flashDone(device, error);
+            flashDone(device, outcome);
     });
     connect(m_batch, &FlashBatch::finished, this, [this] {
         m_batch->deleteLater();
@@ -229,27 +223,69 @@ void FleetUpdate::launchBatch()
     m_batch->start();
 }
 
-void FleetUpdate::flashDone(Device *device, const QString &error)
+void FleetUpdate::flashDone(Device *device, const FlashBatch::Outcome &outcome)
 {
-    if (!error.isEmpty()) {
-        --m_active;
-        finishDevice(device, QStringLiteral("flash-failed"), error);
-        m_view->finishDevice(device->address, QStringLiteral("flash-failed: %1").arg(error), false);
-        pump();
+    recordFlash(device, outcome);
+    switch (outcome.kind) {
+    case FlashBatch::Outcome::Kind::Flashed:
+        verify(device, QString());
         return;
+    case FlashBatch::Outcome::Kind::Unconfirmed:
+        // Only the device's answer can tell whether the last block landed.
+        verify(device, outcome.error);
+        return;
+    case FlashBatch::Outcome::Kind::Failed:
+        break;
     }
+    --m_active;
+    finishDevice(device, FleetResult::FlashFailed, outcome.error);
+    m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": ") + outcome.error, false);
+    pump();
+}
+
+void FleetUpdate::recordFlash(const Device *device, const FlashBatch::Outcome &outcome)
+{
+    FlashRecord record;
+    record.time = device->flashStart;
+    record.tool = QStringLiteral("zudiruv-fleet");
+    record.address = device->address;
+    record.mac = device->finding.mac;
+    record.kind = device->finding.deviceText;
+    record.letter = device->finding.letter;
+    record.image = device->image->fileName;
+    record.imageSha256 = device->image->sha256;
+    record.codeUploaded = device->codeUploaded;
+    record.codeStatus = device->codeStatus;
+    record.result = outcome.kind == FlashBatch::Outcome::Kind::Flashed ? QStringLiteral("complete") : QStringLiteral("failed");
+    record.exitStatus = outcome.exitStatus;
+    record.errors = outcome.errors;
+    QString error;
+    if (!FlashHistory::append(QDir::currentPath(), record, &error))
+        printError(QStringLiteral("zudiruv-fleet: %1 not recorded in the history: %2\n").arg(device->address, error));
+}
+
+void FleetUpdate::verify(Device *device, const QString &unconfirmedLine)
+{
     m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("verifying"));
-    device->verifier = std::make_unique<DeviceVerifier>(m_engine, device->address, device->finding.password,
+    device->verifier = std::make_unique<DeviceVerifier>(m_engine, device->finding.address, device->finding.password,
                                                         device->finding.letter, m_options.verifySeconds);
-    connect(device->verifier.get(), &DeviceVerifier::done, this, [this, device](const QString &verifyError) {
+    connect(device->verifier.get(), &DeviceVerifier::done, this, [this, device, unconfirmedLine](const QString &verifyError) {
         --m_active;
         if (verifyError.isEmpty()) {
-            finishDevice(device, QStringLiteral("updated"), QString());
+            const QString note = unconfirmedLine.isEmpty()
+                ? QString()
+                : QStringLiteral("the last block's acknowledgement never came, but the device came back with its kind");
+            finishDevice(device, FleetResult::Updated, QString(), note);
             m_view->finishDevice(device->address,
-                                 QStringLiteral("updated (%1 s)").arg(device->clock.elapsed() / 1000.0, 0, 'f', 1), true);
+                                 fleetResultText(FleetResult::Updated) + QStringLiteral(" (%1 s)%2").arg(device->clock.elapsed() / 1000.0, 0, 'f', 1)
+                                     .arg(note.isEmpty() ? QString() : QStringLiteral("; ") + note), true);
+        } else if (!unconfirmedLine.isEmpty()) {
+            const QString error = QStringLiteral("%1; then it %2").arg(unconfirmedLine, verifyError);
+            finishDevice(device, FleetResult::FlashFailed, error);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": ") + error, false);
         } else {
-            finishDevice(device, QStringLiteral("not-back"), verifyError);
-            m_view->finishDevice(device->address, QStringLiteral("not-back: %1").arg(verifyError), false);
+            finishDevice(device, FleetResult::NotBack, verifyError);
+            m_view->finishDevice(device->address, fleetResultText(FleetResult::NotBack) + QStringLiteral(": ") + verifyError, false);
         }
         pump();
         finishIfIdle();
@@ -257,27 +293,24 @@ void FleetUpdate::flashDone(Device *device, const QString &error)
     device->verifier->start();
 }
 
-void FleetUpdate::finishDevice(Device *device, const QString &result, const QString &error)
+void FleetUpdate::finishDevice(Device *device, FleetResult result, const QString &error, const QString &note)
 {
     device->done = true;
     FleetReport::Entry entry;
-    entry.address = device->address;
-    entry.mac = device->finding.mac;
-    entry.kind = device->finding.kindName;
-    entry.generation = device->finding.generation;
-    entry.letter = device->finding.letter;
+    entry.device = device->finding;
     if (device->image) {
         entry.image = device->image->fileName;
         entry.imageSha256 = device->image->sha256;
     }
     entry.result = result;
     entry.error = error;
+    entry.note = note;
     entry.seconds = device->clock.elapsed() / 1000.0;
     m_entries.append(entry);
-    if (!m_view && result != QLatin1String("skipped"))
-        printOut(QStringLiteral("%1 %2: %3\n").arg(device->address, result, error));
+    if (!m_view && result != FleetResult::Skipped)
+        printOut(QStringLiteral("%1 %2: %3\n").arg(device->address, fleetResultText(result), error));
     // Its worker goes once nothing more can be on its way.
-    if (device->uploader && result != QLatin1String("skipped"))
+    if (device->uploader && result != FleetResult::Skipped)
         QTimer::singleShot(0, this, [device] { device->uploader.reset(); device->verifier.reset(); });
 }
 
@@ -289,10 +322,10 @@ void FleetUpdate::finishIfIdle()
     if (m_view)
         m_view->close();
     const int updated = int(std::count_if(m_entries.cbegin(), m_entries.cend(), [](const FleetReport::Entry &entry) {
-        return entry.result == QLatin1String("updated");
+        return entry.result == FleetResult::Updated;
     }));
     const bool dryRunComplete = m_options.dryRun && std::all_of(m_entries.cbegin(), m_entries.cend(),
-        [](const FleetReport::Entry &entry) { return entry.result == QLatin1String("skipped"); });
+        [](const FleetReport::Entry &entry) { return entry.result == FleetResult::Skipped; });
     if (!m_options.dryRun)
         printOut(QStringLiteral("Updated %1 of %2 Velquor devices.\n").arg(updated).arg(m_entries.size()));
     const int exitCode = updated == m_entries.size() || dryRunComplete ? 0 : 1;
@@ -307,4 +340,3 @@ FleetUpdate::Device *FleetUpdate::deviceAt(const QString &address)
     }
     return nullptr;
 }
-

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "devicefinding.h"
+#include "flashbatch.h"
+#include "fleetresult.h"
 #include "fleetoptions.h"
 #include "fleetreport.h"
 #include "imagecatalog.h"
@@ -12,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-class FlashBatch;
 class ProbeEngine;
 class ProgressView;
 
@@ -44,8 +45,10 @@ private:
     void pump();
     void startFlashIfIdle();
     void launchBatch();
-    void flashDone(Device *device, const QString &error);
-    void finishDevice(Device *device, const QString &result, const QString &error);
+    void flashDone(Device *device, const FlashBatch::Outcome &outcome);
+    void recordFlash(const Device *device, const FlashBatch::Outcome &outcome);
+    void verify(Device *device, const QString &unconfirmedLine);
+    void finishDevice(Device *device, FleetResult result, const QString &error, const QString &note = QString());
     void finishIfIdle();
     Device *deviceAt(const QString &address);
 
@@ -54,9 +57,8 @@ private:
     QTemporaryDir m_stagingFolder;
     ImageCatalog m_images;
     QString m_flasher;
-    // One eflash.exe at a time, as it holds UDP ports 67 and 69; one that
-    // takes several devices gets every device waiting when it starts.
-    int m_devicesPerFlasherRun = 1;
+    // One eflash.exe at a time, as it holds UDP ports 67 and 69; each run
+    // gets every device waiting when it starts.
     std::vector<std::unique_ptr<Device>> m_devices;
     QVector<Device *> m_queue;
     QVector<Device *> m_waitingForFlash;

@@ -2,23 +2,7 @@
 
 #include "flash/stagingimage.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
-
-namespace {
-
-QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-} // namespace
 
 bool ImageCatalog::load(const QString &folder, const QString &stagingFolder, QString *error)
 {
@@ -30,24 +14,23 @@ bool ImageCatalog::load(const QString &folder, const QString &stagingFolder, QSt
     const QStringList files = dir.entryList({QStringLiteral("*.bin")}, QDir::Files | QDir::Readable, QDir::Name);
     for (const QString &fileName : files) {
         const QString path = dir.absoluteFilePath(fileName);
-        bool matched = false;
-        for (char letter = 'A'; letter <= 'G' && !matched; ++letter) {
-            const QString letterText = QString(QLatin1Char(letter));
-            const QString staged = QDir(stagingFolder).filePath(QStringLiteral("%1-%2").arg(letterText, fileName));
-            // The one trailer check of the program decides, letter by letter;
-            // a wrong letter fails on the trailer before anything is copied.
-            if (!StagingImage::stage(path, QStringLiteral("ODL") + letterText, staged))
-                continue;
-            matched = true;
-            if (const Image *earlier = forLetter(letterText)) {
-                *error = QStringLiteral("two images for kind letter %1 in \"%2\": %3 and %4; keep one")
-                             .arg(letterText, folder, earlier->fileName, fileName);
-                return false;
-            }
-            m_images.insert(letterText, Image{path, fileName, sha256Of(path), staged});
-        }
-        if (!matched)
+        // The trailer names the one letter to check it against, so each
+        // file is staged, and read, once.
+        const QString trailer = StagingImage::trailer(path);
+        const QString letter = trailer.size() == 4 && trailer.startsWith(QLatin1String("ODL")) ? trailer.right(1) : QString();
+        QString sha256;
+        const QString staged = QDir(stagingFolder).filePath(QStringLiteral("%1-%2").arg(letter, fileName));
+        if (letter.isEmpty() || letter < QLatin1String("A") || letter > QLatin1String("G")
+            || !StagingImage::stage(path, trailer, staged, &sha256)) {
             m_ignored.append(fileName);
+            continue;
+        }
+        if (const Image *earlier = forLetter(letter)) {
+            *error = QStringLiteral("two images for kind letter %1 in \"%2\": %3 and %4; keep one")
+                         .arg(letter, folder, earlier->fileName, fileName);
+            return false;
+        }
+        m_images.insert(letter, Image{path, fileName, sha256, staged});
     }
     return true;
 }

@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 QString PasswordBook::defaultPassword()
 {
     return QStringLiteral("plorvask");
@@ -22,6 +24,14 @@ bool PasswordBook::readFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         m_error = QStringLiteral("cannot read password file \"%1\": %2").arg(path, file.errorString());
+        return false;
+    }
+    // As ssh does for keys: a file others can read has leaked already, one
+    // they can write hands them the devices.
+    struct stat status {};
+    if (::fstat(file.handle(), &status) != 0 || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        m_error = QStringLiteral("password file \"%1\" is accessible by group or others; "
+                                 "refusing it (chmod 600 \"%1\")").arg(path);
         return false;
     }
     int lineNumber = 0;

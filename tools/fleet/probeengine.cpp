@@ -1,16 +1,34 @@
 #include "probeengine.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 // From the framework's worker-script library: what its QML module plugin
-// calls. The program bundles no QML plugins, so the type is registered here.
+// calls.
 void qml_register_types_QtQml_WorkerScript();
 
 namespace {
 
-bool registerWorkerScript()
+// Some systems install the module's plugin (Debian: its own package, others
+// with Qt Declarative); the import then loads it, and registering its types
+// here as well would make the import fail. Only where no plugin is found
+// does the program register them itself.
+bool workerScriptModuleInstalled(const QStringList &importPaths)
 {
-    qml_register_types_QtQml_WorkerScript();
+    for (const QString &path : importPaths) {
+        for (const char *folder : {"QtQml/WorkerScript.2", "QtQml/WorkerScript"}) {
+            if (QFileInfo::exists(QDir(path).filePath(QLatin1String(folder) + QLatin1String("/qmldir"))))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool registerWorkerScript(const QStringList &importPaths)
+{
+    if (!workerScriptModuleInstalled(importPaths))
+        qml_register_types_QtQml_WorkerScript();
     return true;
 }
 
@@ -20,7 +38,7 @@ ProbeEngine::ProbeEngine(QObject *parent)
     : QObject(parent)
     , m_component(&m_engine)
 {
-    static const bool registered = registerWorkerScript();
+    static const bool registered = registerWorkerScript(m_engine.importPathList());
     Q_UNUSED(registered)
     m_component.loadUrl(QUrl(QStringLiteral("qrc:/fleet/DeviceProbe.qml")));
 }

@@ -32,6 +32,10 @@ Item {
         worker.sendMessage({ POST: true, ip: host, pwd: password, code: code })
     }
 
+    function lastMessage() {
+        return spy.signalArguments[spy.count - 1][0]
+    }
+
     // Sends a report request and returns the probe result it brings.
     function report() {
         var before = spy.count

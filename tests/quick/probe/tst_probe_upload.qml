@@ -59,6 +59,26 @@ ProbeTestCase {
         compare(client.messageCount, reportsBefore + 1)
     }
 
+    // The device's answer to the upload is cut off beyond 64 KiB like any
+    // other: a 200 MB answer ends the request as no answer.
+    function test_longUploadAnswerIsCutOff_data() {
+        return [
+            { tag: "short answer", filler: 1000, status: 200 },
+            { tag: "200 MB answer", filler: 200 * 1000 * 1000, status: 0 }
+        ]
+    }
+
+    function test_longUploadAnswerIsCutOff(data) {
+        var device = startDevice({ hugeBodies: { "/etc/update_code": data.filler } })
+        var client = newClient()
+        client.worker.sendMessage({ POST: true, ip: device.host, pwd: defaultPassword, code: "77", confirm: true })
+        tryCompare(client, "messageCount", 1, 60000)
+        var answer = client.lastMessage()
+        verify(answer.uploaded)
+        compare(answer.status, data.status)
+        compare(waitForEvents(device, "update_code", 1)[0].code, "77")
+    }
+
     // An upload flag wins over a report flag, and anything that is neither
     // an upload nor a report is a probe.
     function test_messageKinds_data() {

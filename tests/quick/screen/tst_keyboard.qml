@@ -42,7 +42,6 @@ ScreenTestCase {
 
         startDevice({ password: "s3cret" })
         mouseClick(part("ipAddr"))
-        keyClick(Qt.Key_Return)
         wait(300)
         typeText(deviceAddress)
         keyClick(Qt.Key_Return)
@@ -98,6 +97,28 @@ ScreenTestCase {
         keyClick(Qt.Key_Return)
         compare(mac.text, "zz")
         compare(mac.label, "Invalid MAC")
+    }
+
+    // A quick typist types while the row is still turning to its text box.
+    function test_typingDuringTheTurnIsKept() {
+        var ip = part("ipAddr")
+        keyClick(Qt.Key_Return)
+        typeText("127.0.0.9")
+        compare(ip.text, "127.0.0.9")
+        keyClick(Qt.Key_Return)
+        compare(ip.opened, false)
+        tryVerify(function () { return tools.runCount("arpping.exe") === 1 }, 5000, "the typed address is looked up")
+        compare(tools.lastArguments("arpping.exe")[4], "127.0.0.9")
+
+        // The same after a click, and the text box has the keys once it shows.
+        var mac = part("macAddr")
+        tryCompare(mac, "opened", false, 5000)
+        var looked = mac.text
+        mouseClick(mac)
+        typeText("00:11")
+        wait(300)
+        typeText(":22")
+        compare(mac.text, looked + "00:11:22")
     }
 
     function test_wholeUpdateByKeyboard() {

@@ -4,7 +4,8 @@ import "../content/devicekind.js" as DeviceKind
 
 // One device's conversation with the screen's probe worker: the index page
 // alone, then the full probe within the screen's window, then the update-code
-// upload, each answered or given up within the window. Each instance has a worker of its own, so answers of one address
+// upload, each answered or given up within the window (the probe as soon as
+// its last page is in). Each instance has a worker of its own, so answers of one address
 // never land in another's findings, and destroying it closes its sockets.
 QtObject {
     id: device
@@ -31,7 +32,8 @@ QtObject {
 
     function probe(password) {
         phase = "probe"
-        send({ ip: address, pwd: password, abort: false })
+        // Answered as soon as every page is in, or at the window's end.
+        send({ ip: address, pwd: password, abort: false, reportWhenDone: true })
         window.restart()
     }
 
@@ -68,6 +70,7 @@ QtObject {
         if (phase !== "probe")
             return
         phase = ""
+        window.stop()
         var text = DeviceKind.deviceText(message.type, message.version)
         probed({
             initfail: message.initfail,

@@ -1,0 +1,16 @@
+#include "fleetresult.h"
+
+QString fleetResultText(FleetResult result)
+{
+    switch (result) {
+    case FleetResult::Found: return QStringLiteral("found");
+    case FleetResult::Updated: return QStringLiteral("updated");
+    case FleetResult::FlashFailed: return QStringLiteral("flash-failed");
+    case FleetResult::NotBack: return QStringLiteral("not-back");
+    case FleetResult::NoImage: return QStringLiteral("no-image");
+    case FleetResult::WantsPassword: return QStringLiteral("wants-password");
+    case FleetResult::KindUnknown: return QStringLiteral("kind-unknown");
+    case FleetResult::Skipped: return QStringLiteral("skipped");
+    }
+    return QString();
+}
