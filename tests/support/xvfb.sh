@@ -26,3 +26,39 @@ start_xvfb() {
     done
     return 1
 }
+
+# The common start of a window test.
+skip=77
+
+# need_tools TOOL...: skips the test (77) unless every TOOL is installed.
+need_tools() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit $skip; }
+    done
+}
+
+# open_scratch: makes $scratch, removed at exit after every process in $pids
+# has been ended.
+open_scratch() {
+    scratch=$(mktemp -d)
+    pids=()
+    trap 'for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done; rm -rf "$scratch"' EXIT
+}
+
+# start_test_display plain|openbox [XVFB OPTION...]: Xvfb for the program's
+# real xcb window, with the openbox window manager on it for "openbox".
+start_test_display() {
+    local mode=$1
+    shift
+    [ "$mode" != openbox ] || need_tools openbox
+    start_xvfb "$scratch/xvfb.log" "$@" || { echo "SKIP: Xvfb did not start"; exit $skip; }
+    pids+=("$xvfb_pid")
+    export QT_QPA_PLATFORM=xcb
+    unset QT_QUICK_BACKEND
+    if [ "$mode" = openbox ]; then
+        openbox --sm-disable > "$scratch/openbox.log" 2>&1 &
+        pids+=($!)
+        sleep 1
+    fi
+}

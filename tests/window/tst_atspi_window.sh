@@ -10,11 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/xvfb.sh"
 
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-skip=77
 launcher=/usr/libexec/at-spi-bus-launcher
-for tool in Xvfb xdotool xprop dbus-launch "$launcher"; do
-    command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit $skip; }
-done
+need_tools Xvfb xdotool xprop dbus-launch "$launcher"
 /usr/bin/python3 -c 'import pyatspi' 2> /dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit $skip; }
 
 scratch=$(mktemp -d)

@@ -10,34 +10,9 @@ source "$(dirname "$0")/../support/xvfb.sh"
 
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mode=$2
-skip=77
-
-for tool in Xvfb xdotool xprop; do
-    command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit $skip; }
-done
-if [ "$mode" = openbox ] && ! command -v openbox > /dev/null; then
-    echo "SKIP: openbox is not installed"
-    exit $skip
-fi
-
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-start_xvfb "$scratch/xvfb.log" || { echo "SKIP: Xvfb did not start"; exit $skip; }
-pids+=("$xvfb_pid")
-export QT_QPA_PLATFORM=xcb
-unset QT_QUICK_BACKEND
-
-if [ "$mode" = openbox ]; then
-    openbox --sm-disable > "$scratch/openbox.log" 2>&1 &
-    pids+=($!)
-    sleep 1
-fi
+need_tools Xvfb xdotool xprop
+open_scratch
+start_test_display "$mode"
 
 home=$scratch/home
 work=$scratch/work

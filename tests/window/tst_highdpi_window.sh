@@ -11,18 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/xvfb.sh"
 
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-skip=77
-for tool in Xvfb xdotool xwininfo import convert python3; do
-    command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit $skip; }
-done
-
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+need_tools Xvfb xdotool xwininfo import convert python3
+open_scratch
 export QT_QPA_PLATFORM=xcb
 unset QT_QUICK_BACKEND QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING
 

@@ -10,33 +10,20 @@
 # the moments that matter are left in $ZUDIRUV_SCREENSHOTS if it is set.
 # Usage: tst_workday_window.sh PROGRAM
 set -euo pipefail
-skip=77
-for tool in Xvfb xdotool xprop unshare jq; do
-    command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit $skip; }
-done
+source "$(dirname "$0")/../support/xvfb.sh"
+need_tools Xvfb xdotool xprop unshare jq
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for port 80 and the boot loader's ports"; exit $skip; }
 if [ -z "${ZUDIRUV_IN_NAMESPACE:-}" ]; then
     exec env ZUDIRUV_IN_NAMESPACE=1 unshare -n bash "$0" "$@"
 fi
 ip link set lo up
 
-source "$(dirname "$0")/../support/xvfb.sh"
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 bin=$(dirname "$program")
 flashes=${ZUDIRUV_FLASHES_IN_A_ROW:-20}
 
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-start_xvfb "$scratch/xvfb.log" || { echo "SKIP: Xvfb did not start"; exit $skip; }
-pids+=("$xvfb_pid")
-export QT_QPA_PLATFORM=xcb
-unset QT_QUICK_BACKEND
+open_scratch
+start_test_display plain
 
 failures=0
 fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
