@@ -27,6 +27,11 @@ if [ -z "${FLASH_LOSS_INSIDE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || { echo "needs root (a network namespace of its own)" >&2; exit 1; }
     exec env FLASH_LOSS_INSIDE=1 unshare -n bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$bin" "$runs" "$delay_kib"
 fi
+# tftpd-hpa looks up its listening address with AI_ADDRCONFIG, which counts no
+# loopback address and so finds none in a namespace holding only lo: one veth
+# pair of the namespace's own with an address gives it one.
+ip link add zfl0 type veth peer name zfl1 && ip addr add 198.18.255.1/32 dev zfl0 \
+    && ip link set zfl0 up && ip link set zfl1 up
 for tool in eflash.exe bootloader-sim; do
     [ -x "$bin/$tool" ] || { echo "no $bin/$tool; build first" >&2; exit 1; }
 done
