@@ -1,5 +1,7 @@
 #include "arpsweep.h"
 
+#include "arppacket.h"
+
 #include "ipv4address.h"
 #include "linkroute.h"
 #include "optiontable.h"
@@ -29,20 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t mostAddresses = 65536;
 // Requests go out in rounds to the addresses that have not answered yet.
 constexpr int rounds = 2;
-
-struct [[gnu::packed]] ArpPacket
-{
-    std::uint16_t hardwareType;
-    std::uint16_t protocolType;
-    std::uint8_t hardwareLength;
-    std::uint8_t protocolLength;
-    std::uint16_t operation;
-    std::uint8_t senderHardware[6];
-    std::uint8_t senderProtocol[4];
-    std::uint8_t targetHardware[6];
-    std::uint8_t targetProtocol[4];
-};
-static_assert(sizeof(ArpPacket) == 28);
 
 // One link and the addresses to ask on it (host order), with who answered.
 struct Link

@@ -1,26 +1,13 @@
 #include "programstart.h"
 
+#include "windowserror.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
-
-namespace {
-
-std::string utf8(const wchar_t *text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
-    result.pop_back();
-    return result;
-}
-
-}
 
 ProgramStart::ProgramStart(int argc, char **argv)
 {

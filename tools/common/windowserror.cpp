@@ -17,3 +17,14 @@ std::string windowsErrorText(unsigned long code)
         result = "Windows error";
     return result + " (" + std::to_string(code) + ")";
 }
+
+std::string utf8(const wchar_t *text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
+    result.pop_back();
+    return result;
+}
