@@ -7,6 +7,7 @@
 #include "linkroute.h"
 #include "optiontable.h"
 #include "privileges.h"
+#include "routelookup.h"
 
 #include <poll.h>
 
@@ -284,10 +285,11 @@ int sweepMain(int argc, const char *const *argv)
     std::sort(addresses.begin(), addresses.end());
     addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
     std::map<int, Link> byInterface;
+    RouteLookup routes;
     for (const std::uint32_t address : addresses) {
         const in_addr target{htonl(address)};
         std::string error;
-        const std::optional<LinkRoute> route = isDeviceAddress(target) ? lookupRoute(target, &error) : std::nullopt;
+        const std::optional<LinkRoute> route = isDeviceAddress(target) ? routes.find(target, &error) : std::nullopt;
         if (!route || route->viaGateway || route->isLocal || route->isLoopback || !route->isEthernet)
             continue;
         Link &link = byInterface[route->interfaceIndex];
