@@ -166,13 +166,10 @@ void HostSweep::takeEvents()
         ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &failure, &length);
         const auto at = std::find_if(m_inFlight.begin(), m_inFlight.end(),
                                      [socket](const Attempt &attempt) { return attempt.socket == socket; });
-        if (at != m_inFlight.end() && forWantOfResources(failure) && tryAgainLater(at->target)) {
-            ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, socket, nullptr);
-            ::close(socket);
-            m_inFlight.erase(at);
-            continue;
-        }
-        end(socket, failure == 0);
+        if (at != m_inFlight.end() && forWantOfResources(failure))
+            notYetTried(at);
+        else
+            end(socket, failure == 0);
     }
     launchMore();
     finishIfDone();
@@ -185,18 +182,24 @@ void HostSweep::expire()
     while (!m_inFlight.empty() && m_inFlight.front().deadline <= now) {
         const Attempt &attempt = m_inFlight.front();
         // The table was full while it waited and holds no entry for it: its
-        // SYN never left.
-        if (m_tableFullAt >= attempt.started && !m_table.has(attempt.target.address)
-            && tryAgainLater(attempt.target)) {
-            ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, attempt.socket, nullptr);
-            ::close(attempt.socket);
-            m_inFlight.pop_front();
-            continue;
-        }
-        end(attempt.socket, false);
+        // SYN never left. Once out of tries it goes to the probe unswept.
+        if (m_tableFullAt >= attempt.started && !m_table.has(attempt.target.address))
+            notYetTried(m_inFlight.begin());
+        else
+            end(attempt.socket, false);
     }
     launchMore();
     finishIfDone();
+}
+
+void HostSweep::notYetTried(std::deque<Attempt>::iterator at)
+{
+    const Target target = at->target;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, at->socket, nullptr);
+    ::close(at->socket);
+    m_inFlight.erase(at);
+    if (!tryAgainLater(target))
+        emit addressAccepted(target.address);
 }
 
 void HostSweep::end(int socket, bool accepted)

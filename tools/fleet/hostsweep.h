@@ -58,6 +58,9 @@ private:
     void readTable();
     // Back in the queue, untried; false once it has had its tries.
     bool tryAgainLater(const Target &target);
+    // The attempt failed for want of a table entry or a buffer: it goes
+    // back in the queue, or to the probe unswept once out of tries.
+    void notYetTried(std::deque<Attempt>::iterator at);
     void end(int socket, bool accepted);
     void finishIfDone();
 
