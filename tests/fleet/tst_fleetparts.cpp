@@ -372,6 +372,8 @@ void FleetPartsTest::readsTheArpSweep()
     const QString output = "echo 'Reply from 02:5a:00:00:00:07 for 10.0.5.7 on eth0';"
                            "echo 'Reply from 02:5A:00:00:00:09 for 10.0.4.9 on eth0';" // not asked: ignored
                            "echo 'Reply from nonsense for 10.0.5.8 on eth0';"
+                           "echo 'Port 80 open at 10.0.5.7 on eth0'; echo 'Port 80 silent at 10.0.5.5 on eth0';"
+                           "echo 'Port 8080 closed at 10.0.5.9 on eth0';"
                            "echo 'Swept 10.0.5.0-10.0.5.6 on eth0'; echo 'Swept 10.0.5.7-10.0.5.7 on eth0';"
                            "echo 'Swept 10.0.6.9-10.0.6.1 on eth0'; ";
     QVERIFY(dir.install("arpping.exe", output + "exit 0"));
@@ -380,9 +382,13 @@ void FleetPartsTest::readsTheArpSweep()
     sweep.start({0x0A000505, 0x0A000507, 0x0A000508, 0x0A000509});
     QVERIFY(finished.wait(10000));
     QCOMPARE(dir.lastArguments("arpping.exe"),
-             (QStringList{"--sweep", "-w", "1000", "10.0.5.5-10.0.5.5", "10.0.5.7-10.0.5.9"}));
+             (QStringList{"--sweep", "-w", "1000", "--port", "80", "10.0.5.5-10.0.5.5", "10.0.5.7-10.0.5.9"}));
     QCOMPARE(sweep.macOf(0x0A000507), QStringLiteral("02:5A:00:00:00:07"));
     QCOMPARE(sweep.macOf(0x0A000508), QString());
+    QCOMPARE(sweep.port(0x0A000507), LinkSweep::Port::Open);
+    QCOMPARE(sweep.port(0x0A000505), LinkSweep::Port::Silent);
+    // Another port's answer says nothing about the web port.
+    QCOMPARE(sweep.port(0x0A000509), LinkSweep::Port::Unknown);
     QVERIFY(sweep.asked(0x0A000500) && sweep.asked(0x0A000506) && sweep.asked(0x0A000507));
     QVERIFY(!sweep.asked(0x0A000508) && !sweep.asked(0x0A000605));
 

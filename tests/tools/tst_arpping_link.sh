@@ -79,6 +79,39 @@ else
               grep -qi "^Reply from $device_mac for $device_ip on $host_if$" "$work/sweep.out"'
     check "sweep: the link's addresses are asked, not this host's own, its broadcast, loopback or unrouted ones" \
         eval '[ "$(grep "^Swept" "$work/sweep.out" | tr "\n" " ")" = "Swept 198.18.0.0-198.18.0.0 on $host_if Swept 198.18.0.2-198.18.0.254 on $host_if " ]'
+    # --port: a host that answered ARP is asked for port 80 without a
+    # neighbour entry; open, closed (a second address of the peer) and,
+    # with the peer's port-80 answers dropped, silent.
+    in_device ip addr add 198.18.0.3/24 dev "$device_if"
+    in_device "$bin/velquor-sim" --address "$device_ip" --log /dev/null > "$work/sim.out" 2>&1 &
+    background_pids+=($!)
+    wait_for_line "$work/sim.out" listening
+    in_host ip neigh flush dev "$host_if"
+    in_host "$bin/arpping.exe" --sweep -w 300 --port 80 198.18.0.2-198.18.0.3 > "$work/sweep.out" 2> "$work/sweep.err"
+    check "sweep --port: the web server's port is open, the other address's closed" \
+        eval '[ "$(grep "^Port" "$work/sweep.out" | sort | tr "\n" " ")" = "Port 80 closed at 198.18.0.3 on $host_if Port 80 open at $device_ip on $host_if " ]'
+    check "sweep --port: asking took no neighbour entry for the closed address" \
+        eval '! in_host ip neigh show 198.18.0.3 | grep -q .'
+    in_device ip rule add ipproto tcp sport 80 blackhole
+    in_host "$bin/arpping.exe" --sweep -w 300 --port 80 198.18.0.2-198.18.0.3 > "$work/sweep.out" 2> "$work/sweep.err"
+    check "sweep --port: a host that answers ARP but not on the port is silent" \
+        eval '[ "$(grep -c "^Port 80 silent at" "$work/sweep.out")" = 2 ] && [ "$(grep -c "^Reply" "$work/sweep.out")" = 2 ]'
+    in_device ip rule del ipproto tcp sport 80 blackhole
+
+    # With cap_net_raw, as the package gives it: no capability left once the
+    # sockets are open, before the first reply is read.
+    (exec ip netns exec "$host_ns" setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all,+net_raw \
+        --ambient-caps=+net_raw "$bin/arpping.exe" --sweep -w 3000 --port 80 198.18.0.0-198.18.0.255 \
+        > "$work/sweep.out" 2> "$work/sweep.err") &
+    arp_pid=$!
+    background_pids+=("$arp_pid")
+    wait_for_line "$work/sweep.out" "^Reply"
+    check "sweep with cap_net_raw: no capability left while it reads replies" capabilities_dropped "$arp_pid"
+    wait "$arp_pid"
+    echo $? > "$work/arp.rc"
+    check "sweep with cap_net_raw: exit 0, both addresses of the peer answered" \
+        eval '[ "$(rc)" = 0 ] && [ "$(grep -c "^Reply" "$work/sweep.out")" = 2 ]'
+
     in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
         "$bin/arpping.exe" --sweep -w 300 198.18.0.0-198.18.0.255 > "$work/sweep.out" 2> "$work/sweep.err"
     echo $? > "$work/arp.rc"

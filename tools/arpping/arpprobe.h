@@ -3,8 +3,11 @@
 #include "linkroute.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
+
+class ArpSocket;
 
 // Asks for a MAC address with ARP requests on one Ethernet interface: raw
 // ones through a packet socket, which only root or CAP_NET_RAW may open, or
@@ -30,10 +33,8 @@ public:
     const std::string &unusable() const { return m_unusable; }
 
 private:
-    bool sendRequest(in_addr target);
-
     LinkRoute m_route;
-    // The packet socket (Linux only).
-    int m_socket = -1;
+    // Linux only; SendARP needs none.
+    std::unique_ptr<ArpSocket> m_socket;
     std::string m_unusable;
 };

@@ -1,5 +1,7 @@
 #include "arpprobe.h"
 
+#include "arpsocket.h"
+
 #include "windowserror.h"
 
 #include <iphlpapi.h>
@@ -47,11 +49,6 @@ bool ArpProbe::open(std::string *, bool *notPermitted)
 {
     // SendARP needs no rights; whether it works shows on the first call.
     *notPermitted = false;
-    return true;
-}
-
-bool ArpProbe::sendRequest(in_addr)
-{
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include "linkroute.h"
+#include "routelookup.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -45,16 +46,10 @@ bool describeInterface(LinkRoute &route)
     return true;
 }
 
-}
-
-std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
+// Asks the routing table through `fd` for the route to `destination`: its
+// interface index, source, gateway and whether it is local.
+std::optional<LinkRoute> askRoute(int fd, in_addr destination, std::string *error)
 {
-    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        *error = std::string("cannot open routing socket: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-
     struct {
         nlmsghdr header;
         rtmsg message;
@@ -73,8 +68,6 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
     std::memcpy(RTA_DATA(attribute), &destination, sizeof destination);
     request.header.nlmsg_len = NLMSG_ALIGN(request.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
 
-    timeval receiveLimit{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receiveLimit, sizeof receiveLimit);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     char buffer[8192];
@@ -83,10 +76,8 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
                sizeof kernel)
         >= 0)
         length = recv(fd, buffer, sizeof buffer, 0);
-    const int savedErrno = errno;
-    close(fd);
     if (length < 0) {
-        *error = std::string("routing table query failed: ") + std::strerror(savedErrno);
+        *error = std::string("routing table query failed: ") + std::strerror(errno);
         return std::nullopt;
     }
 
@@ -118,10 +109,71 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
                 route.viaGateway = true;
         }
     }
-    if (route.interfaceIndex <= 0 || !describeInterface(route)) {
+    if (route.interfaceIndex <= 0) {
         *error = "the routing table names no interface";
         return std::nullopt;
     }
+    return route;
+}
+
+int openRoutingSocket(std::string *error)
+{
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) {
+        *error = std::string("cannot open routing socket: ") + std::strerror(errno);
+        return -1;
+    }
+    timeval receiveLimit{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receiveLimit, sizeof receiveLimit);
+    return fd;
+}
+
+}
+
+std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
+{
+    const int fd = openRoutingSocket(error);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<LinkRoute> route = askRoute(fd, destination, error);
+    close(fd);
+    if (route && !describeInterface(*route)) {
+        *error = "the routing table names no interface";
+        return std::nullopt;
+    }
+    return route;
+}
+
+RouteLookup::~RouteLookup()
+{
+    if (m_socket >= 0)
+        close(m_socket);
+}
+
+std::optional<LinkRoute> RouteLookup::find(in_addr destination, std::string *error)
+{
+    if (m_socket < 0 && (m_socket = openRoutingSocket(error)) < 0)
+        return std::nullopt;
+    std::optional<LinkRoute> route = askRoute(m_socket, destination, error);
+    if (!route)
+        return std::nullopt;
+    auto known = m_interfaces.find(route->interfaceIndex);
+    if (known == m_interfaces.end()) {
+        LinkRoute described = *route;
+        if (!describeInterface(described)) {
+            *error = "the routing table names no interface";
+            return std::nullopt;
+        }
+        known = m_interfaces.emplace(route->interfaceIndex, described).first;
+    }
+    const LinkRoute &interface = known->second;
+    route->interfaceName = interface.interfaceName;
+    route->isLoopback = interface.isLoopback;
+    route->canBroadcast = interface.canBroadcast;
+    route->isEthernet = interface.isEthernet;
+    route->hardwareAddress = interface.hardwareAddress;
+    if (route->source.s_addr == 0)
+        route->source = interface.source;
     return route;
 }
 

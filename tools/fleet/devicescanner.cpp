@@ -66,13 +66,30 @@ void DeviceScanner::linkSwept()
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
         return;
     }
-    // An address asked by ARP that did not answer holds no host.
+    // An address asked by ARP that did not answer holds no host, and a host
+    // whose web port the sweep found closed or silent no web server.
     QVector<quint32> toConnect;
     for (const quint32 address : qAsConst(m_targets)) {
-        if (m_linkSweep->asked(address) && m_linkSweep->macOf(address).isEmpty())
-            hostMissing();
-        else
+        if (!m_linkSweep->asked(address)) {
             toConnect.append(address);
+            continue;
+        }
+        if (m_linkSweep->macOf(address).isEmpty()) {
+            hostMissing();
+            continue;
+        }
+        switch (m_linkSweep->port(address)) {
+        case LinkSweep::Port::Open:
+            hostFound(address);
+            break;
+        case LinkSweep::Port::Closed:
+        case LinkSweep::Port::Silent:
+            hostMissing();
+            break;
+        case LinkSweep::Port::Unknown:
+            toConnect.append(address);
+            break;
+        }
     }
     m_sweep = std::make_unique<HostSweep>(sweepConnectsLimit(), sweepWaitMs);
     connect(m_sweep.get(), &HostSweep::addressAccepted, this, &DeviceScanner::hostFound);

@@ -16,8 +16,9 @@ class PasswordBook;
 class ProbeEngine;
 
 // Finds the Velquor devices among many addresses in two stages. First the
-// addresses on the local segment are asked with ARP all at once (where raw
-// ARP is permitted), and the rest, with those that answered, with a TCP
+// addresses on the local segment are asked with ARP (where raw ARP is
+// permitted), and each host that answered is asked for port 80 by a bare
+// SYN; the rest, and any host the ARP sweep could not tell about, get a TCP
 // connect to port 80, many at once: that finds the hosts with a web server;
 // each such host is then asked, a bounded number at a time, for its index
 // page alone, and only where that shows a Velquor title does the full probe,

@@ -11,7 +11,8 @@
 namespace {
 
 constexpr int answerWaitMs = 1000;
-// Sending a /16's requests and reading the routes takes a few seconds.
+// Sending a /16's requests, reading the routes and the port answers of
+// the last hosts take a few seconds.
 constexpr int longestRunMs = answerWaitMs + 15000;
 
 // Contiguous runs of the sorted addresses, as "FIRST-LAST".
@@ -31,9 +32,10 @@ QStringList rangesOf(QVector<quint32> addresses)
 
 } // namespace
 
-LinkSweep::LinkSweep(const QString &arpTool, QObject *parent)
+LinkSweep::LinkSweep(const QString &arpTool, quint16 port, QObject *parent)
     : QObject(parent)
     , m_arpTool(arpTool)
+    , m_port(port)
 {
     m_process.setProcessEnvironment(toolEnvironment());
     // Its standard error says why nothing was swept; the connects cover that.
@@ -63,7 +65,8 @@ void LinkSweep::start(const QVector<quint32> &addresses)
         QTimer::singleShot(0, this, &LinkSweep::finishOnce);
         return;
     }
-    m_process.start(m_arpTool, QStringList{QStringLiteral("--sweep"), QStringLiteral("-w"), QString::number(answerWaitMs)}
+    m_process.start(m_arpTool, QStringList{QStringLiteral("--sweep"), QStringLiteral("-w"), QString::number(answerWaitMs),
+                                           QStringLiteral("--port"), QString::number(m_port)}
                                    + rangesOf(addresses));
     QTimer::singleShot(longestRunMs, &m_process, &QProcess::kill);
 }
@@ -87,8 +90,17 @@ void LinkSweep::readOutput()
 {
     while (m_process.canReadLine()) {
         const QStringList words = decodeToolLine(m_process.readLine()).simplified().split(QLatin1Char(' '));
-        // "Reply from MAC for ADDRESS on IF" and "Swept FIRST-LAST on IF".
-        if (words.size() == 7 && words.at(0) == QLatin1String("Reply") && isMacAddressText(words.at(2))) {
+        // "Reply from MAC for ADDRESS on IF", "Port N open|closed|silent at
+        // ADDRESS on IF" and "Swept FIRST-LAST on IF".
+        if (words.size() == 7 && words.at(0) == QLatin1String("Port") && words.at(1) == QString::number(m_port)) {
+            static const QHash<QString, Port> states{
+                {QStringLiteral("open"), Port::Open},
+                {QStringLiteral("closed"), Port::Closed},
+                {QStringLiteral("silent"), Port::Silent}};
+            const std::optional<quint32> address = parseIpv4(words.at(4));
+            if (address && states.contains(words.at(2)))
+                m_ports.insert(*address, states.value(words.at(2)));
+        } else if (words.size() == 7 && words.at(0) == QLatin1String("Reply") && isMacAddressText(words.at(2))) {
             if (const std::optional<quint32> address = parseIpv4(words.at(4)))
                 m_macs.insert(*address, words.at(2).toUpper());
         } else if (words.size() == 4 && words.at(0) == QLatin1String("Swept")) {

@@ -1,7 +1,5 @@
 #include "openfilebudget.h"
 
-#include <QFile>
-
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -12,18 +10,6 @@ constexpr int descriptorsPerDevice = 12;
 // Standard streams, the engine's own pipes and sockets, eflash.exe's pipes,
 // the report file.
 constexpr int descriptorsKeptBack = 64;
-// Each unanswered connect on the local segment holds an entry in the
-// kernel's neighbour table, and failed entries linger; past the table's hard
-// limit the kernel drops new resolutions, and live hosts would look empty.
-// A quarter of the limit leaves room for the lingering ones.
-int mostConnectsAtOnce()
-{
-    QFile limit(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"));
-    int entries = 1024;
-    if (limit.open(QIODevice::ReadOnly))
-        entries = std::max(16, limit.readAll().trimmed().toInt());
-    return std::min(1000, entries / 4);
-}
 constexpr rlim_t mostUsefulDescriptors = 4096;
 
 long softLimit()
@@ -45,9 +31,11 @@ int devicesInFlightLimit(int wanted)
 int sweepConnectsLimit()
 {
     // Half of what is left: the probes of the first hosts found start while
-    // the sweep still runs on others.
-    const long available = (softLimit() - descriptorsKeptBack) / 2;
-    return int(std::clamp<long>(available, 1, mostConnectsAtOnce()));
+    // the sweep still runs on others. The neighbour table bounds the connects
+    // on the local link on its own (see HostSweep); behind a router it holds
+    // only the router, and this alone bounds them.
+    const long available = (std::min<long>(softLimit(), mostUsefulDescriptors) - descriptorsKeptBack) / 2;
+    return int(std::max<long>(available, 1));
 }
 
 void raiseOpenFileLimit()
