@@ -178,9 +178,11 @@ class Checker:
             joined = ""
 
     def check_prose(self, name, number, paragraph):
-        # A program named with arguments holds the options that follow; one
-        # merely mentioned only while none has been named so.
-        program, named_with_arguments = None, False
+        # A program named with arguments holds the options that follow; a
+        # word alone (a program mentioned, a result, a file) only while no
+        # program has been named so. Where no command is named at all, an
+        # option must at least be one of some program of ours.
+        program, named_with_arguments, any_command = None, False, False
         for span in re.findall(r"`([^`\n]+)`", paragraph):
             try:
                 words = shlex.split(span)
@@ -190,12 +192,20 @@ class Checker:
                 continue
             if words[0].startswith("-"):
                 # Compiler and build flags (-fsanitize, -DNAME) are nobody's of ours.
-                if program and re.match(r"^(--[A-Za-z]|-[A-Za-z](=|$))", words[0]):
-                    self.check_option(f"{name}:{number}", program, words[0].split("=", 1)[0])
-            elif re.match(r"^[\w./$-]+$", words[0]) and not words[0][0].isdigit():
+                if not re.match(r"^(--[A-Za-z]|-[A-Za-z](=|$))", words[0]):
+                    continue
+                option = words[0].split("=", 1)[0]
+                if program:
+                    self.check_option(f"{name}:{number}", program, option)
+                elif not any_command and not any(option in options_in(text) for text in
+                                                 list(self.help.values()) + list(self.man.values())):
+                    self.find(f"{name}:{number}", f"{option} is in no program's --help or man page")
+            elif re.match(r"^([a-z][\w.+-]*|[\w.$-]*/[\w./$-]*)$", words[0]):
+                # A command's name, not a message or a result quoted in prose.
                 if len(words) > 1 or not named_with_arguments:
                     program = self.program_of(words[0])
                     named_with_arguments = len(words) > 1
+                any_command = any_command or len(words) > 1 or self.program_of(words[0]) is not None
                 if self.program_of(words[0]):
                     self.check_command(f"{name}:{number}", words)
 
