@@ -5,8 +5,10 @@ Every command shown in a shell block of the Markdown files, and every code
 span that starts with one of our programs, must name a program or script that
 exists, and each option given to one of our programs must be in that
 program's --help and its man page. An option span standing alone in prose
-belongs to the program named last before it in the same paragraph. Last,
-every option in a program's --help table must be in its man page.
+belongs to the program named with arguments before it in the same paragraph,
+list item or table row; where no command is named there, it must be an option
+of one of our programs. Last, every option in a program's --help table must be
+in its man page.
 
 Usage: check_documents.py --bin BIN_DIR --source SOURCE_DIR [--man MAN_DIR] [MARKDOWN...]
 Without MARKDOWN: README.md and docs/*.md of SOURCE_DIR. Prints one line per
