@@ -10,6 +10,9 @@ Flipable {
     id: buttonBar
 
     property string labelBack: ""
+    // A second line under the back caption, saying why; it belongs to the
+    // caption it was shown with and goes when that caption changes.
+    property string labelDetail: ""
     property string labelFront: ""
     property bool opened: false
     property bool ip: false
@@ -55,6 +58,18 @@ Flipable {
         errorTimer.start()
     }
 
+    // A failure the user has to act on: it stays until the next caption
+    // rather than 2000 ms, with its reason on the second line.
+    function failure(t, reason) {
+        errorTimer.stop()
+        labelBack = t
+        labelDetail = reason
+        backColor = "#f73e3e"
+        open()
+    }
+
+    onLabelBackChanged: labelDetail = ""
+
     width: parent ? parent.width : 320
     height: 60
 
@@ -84,7 +99,8 @@ Flipable {
     // Screen readers: a progress bar while a flash runs, else a button named
     // by the face that shows; red and green are told in the description.
     Accessible.role: !opened && noProg ? Accessible.ProgressBar : Accessible.Button
-    Accessible.name: opened ? labelBack : labelFront
+    // The whole reason, also where the face has to shorten it.
+    Accessible.name: opened ? (labelDetail !== "" ? labelBack + " " + labelDetail : labelBack) : labelFront
     Accessible.description: {
         if (opened && String(backColor).toLowerCase() === "#f73e3e")
             return "error"
@@ -182,11 +198,26 @@ Flipable {
                 height: 1
                 color: "#999999"
             }
-            Text {
+            Column {
                 anchors.centerIn: parent
-                font.pixelSize: 18
-                color: "#ffffff"
-                text: buttonBar.labelBack
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    font.pixelSize: 18
+                    color: "#ffffff"
+                    text: buttonBar.labelBack
+                }
+                // Shortened to the bar's width; the full text is in the
+                // accessible name and the flash history.
+                Text {
+                    objectName: "labelDetail"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: Math.min(implicitWidth, buttonBar.width - 16)
+                    visible: buttonBar.labelDetail !== ""
+                    elide: Text.ElideRight
+                    font.pixelSize: 18
+                    color: "#ffffff"
+                    text: buttonBar.labelDetail
+                }
             }
             MouseArea {
                 id: backArea

@@ -229,8 +229,12 @@ Rectangle {
         f.flashing = false
         recordFlash()
         if (f.waserror) {
+            // The failure stays until the user acts: no fill of this run may
+            // show on the front face meanwhile.
+            readyButton.progress = 0
+            readyButton.noProg = false
             readyButton.close()
-            readyButton.error("Error during flash, try again.")
+            readyButton.failure("Error during flash, try again.", flashFailureReason())
             return
         }
         f.deleteTemp()
@@ -259,6 +263,16 @@ Rectangle {
         readyButton.labelBack = "Complete"
         readyButton.open()
         completeTimer.start()
+    }
+
+    // Why the last run failed, in the flasher's own words where it gave any:
+    // a user who started the program from a menu never sees standard error.
+    function flashFailureReason() {
+        if (f.errorLines.length > 0)
+            return String(f.errorLines[0]).replace(/^.*?ERROR:?\s*/, "")
+        if (f.lastExitStatus === -1)
+            return "eflash.exe crashed or was stopped"
+        return "eflash.exe ended with exit status " + f.lastExitStatus
     }
 
     function recordFlash() {

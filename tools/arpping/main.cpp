@@ -38,7 +38,9 @@ int main(int argc, char **argv)
     in_addr address{};
 
     OptionTable options("arpping.exe", "-n COUNT -w TIMEOUT_MS IPV4_ADDRESS",
-                        "Finds the MAC address of IPV4_ADDRESS on the local link.");
+                        "Finds the MAC address of IPV4_ADDRESS on the local link.\n"
+                        "arpping.exe --sweep -w WAIT_MS RANGE... asks whole ranges at once\n"
+                        "instead (arpping.exe --sweep --help).");
     options.number("-n", "COUNT", "probes, 1..1000, one a second", &count, 1, 1000).required()
         .milliseconds("-w", "TIMEOUT_MS", "how long each probe waits, 1..600000", &wait, 1, 600000).required()
         .positional("IPV4_ADDRESS", "the device's address", OptionTable::deviceAddressReader(&address));

@@ -103,6 +103,20 @@ ScreenTestCase {
         })
     }
 
+    function test_aFailedFlashIsHeardWithItsReason() {
+        installFlasher("echo '% Complete: 20%'; echo 'ERROR: UDP port 67 is already in use (Address already in use)'")
+        startDevice({})
+        identify()
+        dropFile(writeImage("firmware.bin", "A"))
+        tryCompare(part("readyButton"), "labelBack", "Click here to flash file", 3000)
+        wait(300)
+        verify(reader.doAction(part("readyButton"), "Press"))
+        var failed = "Error during flash, try again. UDP port 67 is already in use (Address already in use)"
+        tryVerify(function () { return read("readyButton").name === failed }, 5000, JSON.stringify(read("readyButton")))
+        verifyReads("readyButton", { role: "Button", name: failed, description: "error" })
+        verify(reader.announced(part("readyButton")).indexOf(failed) !== -1)
+    }
+
     function test_noResponseIsAnErrorAndThePasswordStaysHidden() {
         enterText("ipAddr", "127.0.0.7")
         tryCompare(part("ipAddr"), "label", "No response, IP may be incorrect.", probeWait)

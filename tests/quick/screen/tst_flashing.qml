@@ -175,13 +175,32 @@ ScreenTestCase {
         compare(button.labelFront, "Insert valid IP")
     }
 
-    function test_flasherErrorThenSuccessfulRetry() {
-        installFlasher("echo '% Complete: 30%'; echo 'ERROR: no answer from the boot loader'")
+    function test_flasherErrorShowsWhyUntilTheRetry_data() {
+        return [
+            { tag: "short reason", line: "ERROR: no answer from the boot loader",
+              reason: "no answer from the boot loader", shortened: false },
+            { tag: "reason wider than the bar",
+              line: "ERROR: unconfirmed: no acknowledgement of the last block (512) after 5 retransmissions; the device may have taken the whole image",
+              reason: "unconfirmed: no acknowledgement of the last block (512) after 5 retransmissions; the device may have taken the whole image",
+              shortened: true }
+        ]
+    }
+
+    function test_flasherErrorShowsWhyUntilTheRetry(data) {
+        installFlasher("echo '% Complete: 30%'; echo '" + data.line + "'")
         var button = readyToFlash()
         clickBackFace()
         tryCompare(button, "labelBack", "Error during flash, try again.", 5000)
-        compare(String(button.backColor), red)
+        compare(button.labelDetail, data.reason)
+        var detail = findChild(button, "labelDetail")
+        compare(detail.visible, true)
+        compare(detail.truncated, data.shortened)
+        verify(detail.width <= button.width, "the reason fits the bar: " + detail.width)
+        // It stays, unlike the 2000 ms notices, until the user acts.
+        wait(2500)
         compare(button.opened, true)
+        compare(String(button.backColor), red)
+        compare(button.labelDetail, data.reason)
         // Everything stays for another try, the staged image included.
         compare(button.ip, true)
         compare(button.mac, true)
@@ -189,9 +208,10 @@ ScreenTestCase {
         verify(tools.exists("flashfile.tmp"))
 
         installFlasher("echo '% Complete: 100%'")
-        wait(300)
         mouseClick(button)
         tryCompare(button, "labelBack", "Complete", 5000)
+        compare(button.labelDetail, "")
+        compare(detail.visible, false)
         compare(String(button.backColor), green)
         compare(tools.runCount("eflash.exe"), 2)
         verify(!tools.exists("flashfile.tmp"))
@@ -202,11 +222,14 @@ ScreenTestCase {
         verify(tools.remove("eflash.exe"))
         clickBackFace()
         tryCompare(button, "labelBack", "Error during flash, try again.", 5000)
+        verify(/^\.\/eflash\.exe could not be started/.test(button.labelDetail), button.labelDetail)
         compare(String(button.backColor), red)
         compare(button.bin, true)
         verify(tools.exists("flashfile.tmp"))
-        // Once the notice has gone, the flash is offered again, without a fill.
-        tryCompare(button, "labelBack", "Click here to flash file", 4000)
+        // The next step the user takes offers the flash again, without a fill.
+        dropFile(button.file)
+        compare(button.labelBack, "Click here to flash file")
+        compare(button.labelDetail, "")
         compare(button.labelFront, "0%")
         compare(String(button.backColor), green)
         compare(button.opened, true)
@@ -216,8 +239,10 @@ ScreenTestCase {
 
     function test_flasherEndingBadlyIsAFailedRun_data() {
         return [
-            { tag: "non-zero exit status", body: "echo '% Complete: 100%'; exit 1" },
-            { tag: "killed half way", body: "echo '% Complete: 50%'; kill -KILL $$" }
+            { tag: "non-zero exit status", body: "echo '% Complete: 100%'; exit 1",
+              reason: "eflash.exe ended with exit status 1" },
+            { tag: "killed half way", body: "echo '% Complete: 50%'; kill -KILL $$",
+              reason: "eflash.exe crashed or was stopped" }
         ]
     }
 
@@ -226,6 +251,7 @@ ScreenTestCase {
         var button = readyToFlash()
         clickBackFace()
         tryCompare(button, "labelBack", "Error during flash, try again.", 5000)
+        compare(button.labelDetail, data.reason)
         compare(String(button.backColor), red)
         compare(button.complete, false)
         compare(button.bin, true)
@@ -358,15 +384,11 @@ ScreenTestCase {
         clickBackFace()
         tryCompare(button, "labelBack", "Error during flash, try again.", 5000)
         compare(button.labelFront, "40%")
-        tryCompare(button, "labelBack", "Click here to flash file", 4000)
-        compare(String(button.backColor), green)
-        compare(button.opened, true)
-        compare(button.noProg, false)
-        compare(button.progress, 0)
 
         // The next device is of another kind: the held image is refused.
         startDevice({ address: "127.0.0.4", kind: "vo1000" })
         identify("127.0.0.4")
+        compare(button.labelDetail, "")
         compare(button.bin, false)
         tryCompare(button, "opened", false, 4000)
         compare(button.labelFront, "Drag and drop valid file")
