@@ -152,6 +152,7 @@ private slots:
     // a repeated ACK never doubles the next block, and a missing last ACK
     // is reported as such.
     void retransmissionFollowsTheRoundTrip();
+    void deviceTurningSlowGetsFewSpuriousCopies();
 
     void magicPacketsCarryTheMacAndRepeat();
     void bootpAnswersOnlyTheBootLoader();
@@ -583,6 +584,36 @@ void tst_FlashProtocol::retransmissionFollowsTheRoundTrip()
                                       "retransmissions; the device may have taken the whole image\n"),
              flasherOutput().constData());
     QVERIFY(!flasherOutput().contains("Complete: 100%"));
+}
+
+void tst_FlashProtocol::deviceTurningSlowGetsFewSpuriousCopies()
+{
+    // Blocks written at once teach a round trip far below the 20 ms floor;
+    // from block 20 on each takes 50 ms. The timer must learn that from the
+    // blocks it sent once, not stay at its floor resending every block.
+    QByteArray image(100 * 512 + 7, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 13 + 1);
+    QFile file(m_dir->filePath(QStringLiteral("slowing.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+    BootLoaderSim::Settings settings = deviceBootLoader(std::chrono::milliseconds(20000));
+    settings.slowerFromBlock = 20;
+    settings.laterBlockWrite = std::chrono::milliseconds(50);
+    BootLoaderSim simulator(settings);
+    simulator.start();
+
+    startFlasher(20000, QStringLiteral("./slowing.bin"));
+    QVERIFY2(waitForFlasherEnd(60000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 0);
+    simulator.wait();
+    const BootLoaderSim::Result result = simulator.result();
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(result.image.data()), int(result.image.size())), image);
+    // Nothing is lost on loopback: every block that came twice was resent
+    // before its ACK could come.
+    QVERIFY2(result.duplicateBlocks.size() <= 10,
+             qPrintable(QStringLiteral("%1 blocks came twice").arg(result.duplicateBlocks.size())));
 }
 
 // ---- The servers packet by packet ---------------------------------------
