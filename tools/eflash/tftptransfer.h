@@ -41,9 +41,8 @@ public:
     const std::string &failure() const { return m_failure; }
     // Every block went out and only the last acknowledgement is missing.
     bool unconfirmed() const { return m_unconfirmed; }
-    Clock::time_point deadline() const { return m_lastSent + m_timeout; }
+    Clock::time_point deadline() const { return m_lastSent + m_timer.timeout(); }
     std::size_t bytesAcknowledged() const;
-    bool anyAcknowledged() const { return m_acknowledged > 0; }
     const sockaddr_in &client() const { return m_client; }
     SocketHandle descriptor() const { return m_socket.descriptor(); }
     std::optional<UdpSocket::Datagram> receiveFromSocket() const { return m_socket.receive(); }
