@@ -4,8 +4,9 @@
 // tool runs the same worker and also asks it for the index page alone.
 Qt.include("md5.js");
 
-// What the answers so far have revealed. Requests of earlier probes are never
-// cancelled, so a late answer may still land here after the next reset.
+// What the answers of the latest probe have revealed. Requests of earlier
+// probes are never cancelled; their late answers are dropped, or one device's
+// kind or timestamp would be taken for the next one's.
 var type = "";
 var version = "";
 var authorized = false;
@@ -106,7 +107,7 @@ function cutOffLongAnswer(request) {
 }
 
 // The probe's requests still open; with `reportWhenDone` the findings go out
-// as soon as the last one has ended. Answers of an earlier probe do not count.
+// as soon as the last one has ended.
 var probeNumber = 0;
 var probeRequestsOpen = 0;
 var reportWhenDone = false;
@@ -126,8 +127,10 @@ function requestPage(probe, ip, path, credential, answered) {
             answered(request.status, bodyText(request));
             return;
         }
+        if (number !== probeNumber)
+            return;
         takeAnswer(probe, request.status, bodyText(request));
-        if (number === probeNumber && --probeRequestsOpen === 0 && reportWhenDone) {
+        if (--probeRequestsOpen === 0 && reportWhenDone) {
             reportWhenDone = false;
             sendFindings();
         }

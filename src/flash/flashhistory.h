@@ -24,8 +24,10 @@ struct FlashRecord
 };
 
 // The history of every flash: one JSON line per flash in
-// "zudiruv-history.jsonl" of the working folder, only ever appended to, each
-// line written whole or not at all. `jq` reads it line by line.
+// "zudiruv-history.jsonl" of the working folder, only ever appended to (the
+// fleet tool may append to it too). A line cut short by a full disk stays as
+// a torn fragment on a line of its own, which a reader skips; `jq` reads it
+// line by line.
 namespace FlashHistory {
 
 inline constexpr char fileName[] = "zudiruv-history.jsonl";

@@ -1,9 +1,9 @@
 #include "flash/stagingimage.h"
 
+#include "flash/blockhasher.h"
 #include "platform/filesystem.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryFile>
 
@@ -29,18 +29,18 @@ QString readTrailer(QFile &image, qint64 size)
     return QString::fromUtf8(bytes);
 }
 
-bool copyPrefix(QFile &image, qint64 length, QFile &target, QCryptographicHash &hash)
+bool copyPrefix(QFile &image, qint64 length, QFile &target, BlockHasher &hash)
 {
     if (!image.seek(0))
         return false;
-    QByteArray block(int(qMin(copyBlockSize, qMax<qint64>(length, 1))), Qt::Uninitialized);
     for (qint64 done = 0; done < length;) {
-        const qint64 wanted = qMin<qint64>(block.size(), length - done);
-        const qint64 got = image.read(block.data(), wanted);
+        char *block = hash.nextBlock();
+        const qint64 wanted = qMin<qint64>(qint64(hash.blockSize()), length - done);
+        const qint64 got = image.read(block, wanted);
         if (got != wanted)
             return false; // a read error, or the file shrank while we read it
-        hash.addData(block.constData(), int(got));
-        if (target.write(block.constData(), got) != got)
+        hash.hashNextBlock(std::size_t(got));
+        if (target.write(block, got) != got)
             return false;
         done += got;
     }
@@ -71,11 +71,14 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
         return false;
     // The hash is taken while the copy reads the file anyway; the trailer,
     // read before, is added at the end.
-    QCryptographicHash hash(QCryptographicHash::Sha256);
     const qint64 bodySize = qMax<qint64>(0, size - trailerSize);
+    BlockHasher hash(std::size_t(qBound(trailerSize, bodySize, copyBlockSize)));
     if (!copyPrefix(image, bodySize, staging, hash))
         return false;
-    hash.addData(image.read(size - bodySize));
+    const qint64 rest = image.read(hash.nextBlock(), size - bodySize);
+    if (rest != size - bodySize)
+        return false;
+    hash.hashNextBlock(std::size_t(rest));
     staging.close();
     if (staging.error() != QFileDevice::NoError)
         return false;
@@ -83,7 +86,7 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
         return false;
     staging.setAutoRemove(false);
     if (sha256)
-        *sha256 = QString::fromLatin1(hash.result().toHex());
+        *sha256 = QString::fromStdString(hash.hexDigest());
     return true;
 }
 

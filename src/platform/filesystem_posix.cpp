@@ -36,6 +36,30 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// An empty file counts as ended; one that cannot be read as not, since an
+// empty line costs a reader nothing and a glued one costs a record.
+bool endsWithLineEnd(int fd, off_t size)
+{
+    if (size == 0)
+        return true;
+    char last = 0;
+    return ::pread(fd, &last, 1, size - 1) == 1 && last == '\n';
+}
+
+// Makes a rename in `path`'s folder survive a crash.
+bool syncFolderOf(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Some file systems cannot sync a folder and say so; nothing to wait for.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+}
+
 QString linkRefusal(const QString &path)
 {
     return QStringLiteral("\"%1\" is a symbolic link; it is not followed").arg(path);
@@ -85,8 +109,9 @@ bool appendRecord(const QString &path, const QByteArray &record, QString *error)
     if (!usablePath(path, error))
         return false;
     const QByteArray name = path.toUtf8();
+    // Readable too, to see whether the last line was ended.
     const int fd = ::open(name.constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+                          O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int code = errno;
         *error = code == ELOOP ? linkRefusal(path)
@@ -97,13 +122,10 @@ bool appendRecord(const QString &path, const QByteArray &record, QString *error)
     bool appended = false;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         *error = QStringLiteral("\"%1\" is not a regular file").arg(path);
-    } else if (!writeAll(fd, record)) {
-        const int code = errno;
-        // A record cut short would leave half a line for every later reader.
-        if (::ftruncate(fd, info.st_size) != 0) {
-            // Nothing more can be done; the error below says the append failed.
-        }
-        *error = QStringLiteral("cannot append to \"%1\": %2").arg(path, systemError(code));
+    } else if (!writeAll(fd, endsWithLineEnd(fd, info.st_size) ? record : '\n' + record)) {
+        // Never cut the file back: another writer may have appended a line
+        // meanwhile. The torn rest is ended by the next record's line end.
+        *error = QStringLiteral("cannot append to \"%1\": %2").arg(path, systemError(errno));
     } else {
         appended = true;
     }
@@ -127,7 +149,8 @@ bool writeWhole(const QString &path, const QByteArray &contents, QString *error)
             *error = QStringLiteral("\"%1\" is not a regular file").arg(path);
             return false;
         }
-        mode = existing.st_mode & 07777;
+        // Set-user-ID and set-group-ID bits are not the writer's to carry.
+        mode = existing.st_mode & 0777;
     }
     // mkstemp creates its file exclusively (O_EXCL) with mode 0600.
     QByteArray scratch = name + ".XXXXXX";
@@ -143,6 +166,11 @@ bool writeWhole(const QString &path, const QByteArray &contents, QString *error)
         const int renameCode = written ? errno : code;
         ::unlink(scratch.constData());
         *error = QStringLiteral("cannot write \"%1\": %2").arg(path, systemError(renameCode));
+        return false;
+    }
+    if (!syncFolderOf(name)) {
+        *error = QStringLiteral("\"%1\" was written, but its folder could not be synced: %2")
+                     .arg(path, systemError(errno));
         return false;
     }
     return true;

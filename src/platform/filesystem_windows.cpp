@@ -3,11 +3,74 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <string>
 
 #include <windows.h>
 
 namespace FileSystem {
+
+namespace {
+
+std::wstring wideName(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+QString lastErrorText()
+{
+    return qt_error_string(int(GetLastError()));
+}
+
+// A regular file, checked on the open handle: no directory, no device and
+// no reparse point (symbolic link, junction).
+bool isPlainFile(HANDLE file, const QString &path, QString *error)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        *error = QStringLiteral("cannot read \"%1\": %2").arg(path, lastErrorText());
+        return false;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        *error = QStringLiteral("\"%1\" is a link; it is not followed").arg(path);
+        return false;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(file) != FILE_TYPE_DISK) {
+        *error = QStringLiteral("\"%1\" is not a regular file").arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool writeAll(HANDLE file, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = DWORD(qMin<qint64>(left, 1 << 30));
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+// As on POSIX: an empty file counts as ended, an unreadable one as not.
+bool endsWithLineEnd(HANDLE file, LONGLONG size)
+{
+    if (size == 0)
+        return true;
+    OVERLAPPED at{};
+    at.Offset = DWORD(quint64(size - 1) & 0xffffffffu);
+    at.OffsetHigh = DWORD(quint64(size - 1) >> 32);
+    char last = 0;
+    DWORD read = 0;
+    return ReadFile(file, &last, 1, &read, &at) && read == 1 && last == '\n';
+}
+
+} // namespace
 
 bool openRegularForReading(QFile &file, const QString &path)
 {
@@ -31,33 +94,79 @@ void remove(const QString &path)
 
 bool appendRecord(const QString &path, const QByteArray &record, QString *error)
 {
-    if (QFileInfo(path).isSymLink()) {
-        *error = QStringLiteral("\"%1\" is a link; it is not followed").arg(path);
+    if (path.isEmpty() || path.contains(QChar(0))) {
+        *error = QStringLiteral("\"%1\" is no usable file name").arg(path);
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        *error = QStringLiteral("cannot open \"%1\": %2").arg(path, file.errorString());
+    // Append-only access: every write lands at the end, also between other
+    // writers' lines. Opened as the name itself, never through a link.
+    const HANDLE file = CreateFileW(wideName(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = QStringLiteral("cannot open \"%1\": %2").arg(path, lastErrorText());
         return false;
     }
-    const qint64 before = file.size();
-    if (file.write(record) != record.size() || !file.flush()) {
-        file.resize(before);
-        *error = QStringLiteral("cannot append to \"%1\": %2").arg(path, file.errorString());
-        return false;
+    bool appended = false;
+    LARGE_INTEGER size{};
+    if (!isPlainFile(file, path, error)) {
+        // `error` says why.
+    } else if (!GetFileSizeEx(file, &size)) {
+        *error = QStringLiteral("cannot read \"%1\": %2").arg(path, lastErrorText());
+    } else if (!writeAll(file, endsWithLineEnd(file, size.QuadPart) ? record : '\n' + record)) {
+        // Never cut the file back: another writer may have appended a line
+        // meanwhile. The torn rest is ended by the next record's line end.
+        *error = QStringLiteral("cannot append to \"%1\": %2").arg(path, lastErrorText());
+    } else {
+        appended = true;
     }
-    return true;
+    CloseHandle(file);
+    return appended;
 }
 
 bool writeWhole(const QString &path, const QByteArray &contents, QString *error)
 {
-    if (QFileInfo(path).isSymLink()) {
-        *error = QStringLiteral("\"%1\" is a link; it is not followed").arg(path);
+    if (path.isEmpty() || path.contains(QChar(0))) {
+        *error = QStringLiteral("\"%1\" is no usable file name").arg(path);
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString());
+    const std::wstring name = wideName(path);
+    // The name itself is looked at through a handle, not followed: a link or
+    // junction put there is refused. One put there later is replaced by the
+    // rename below, which never writes through it.
+    const HANDLE existing = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+        const bool plain = isPlainFile(existing, path, error);
+        CloseHandle(existing);
+        if (!plain)
+            return false;
+    } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        *error = QStringLiteral("cannot open \"%1\": %2").arg(path, lastErrorText());
+        return false;
+    }
+
+    HANDLE scratch = INVALID_HANDLE_VALUE;
+    std::wstring scratchName;
+    for (int attempt = 0; attempt < 100 && scratch == INVALID_HANDLE_VALUE; ++attempt) {
+        scratchName = name + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+        scratch = CreateFileW(scratchName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+        if (scratch == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (scratch == INVALID_HANDLE_VALUE) {
+        *error = QStringLiteral("cannot create a file beside \"%1\": %2").arg(path, lastErrorText());
+        return false;
+    }
+    const bool written = writeAll(scratch, contents) && FlushFileBuffers(scratch);
+    const QString writeError = lastErrorText();
+    CloseHandle(scratch);
+    if (!written || !MoveFileExW(scratchName.c_str(), name.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = QStringLiteral("cannot write \"%1\": %2").arg(path, written ? lastErrorText() : writeError);
+        DeleteFileW(scratchName.c_str());
         return false;
     }
     return true;

@@ -21,7 +21,7 @@ class TestFlashHistory : public QObject
 private slots:
     void appendsOneParsableLinePerFlash();
     void refusesALinkInPlaceOfTheFile();
-    void takesBackARecordThatDidNotFit();
+    void recordCutShortCostsOnlyItself();
     void writesWholeFilesWithoutFollowingLinks();
 
 private:
@@ -92,7 +92,7 @@ void TestFlashHistory::refusesALinkInPlaceOfTheFile()
     QCOMPARE(plant.readAll(), QByteArray("keep me\n"));
 }
 
-void TestFlashHistory::takesBackARecordThatDidNotFit()
+void TestFlashHistory::recordCutShortCostsOnlyItself()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("records"));
@@ -109,11 +109,15 @@ void TestFlashHistory::takesBackARecordThatDidNotFit()
     const bool appended = FileSystem::appendRecord(path, QByteArray(100, 'b') + '\n', &error);
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
-
     QVERIFY(!appended);
+    QVERIFY2(error.contains(path), qPrintable(error));
+
+    // Whatever another writer appended after it would still be there: the
+    // file is not cut back, and the next record starts a line of its own.
+    QVERIFY2(FileSystem::appendRecord(path, QByteArray(100, 'c') + '\n', &error), qPrintable(error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray(100, 'a') + '\n');
+    QCOMPARE(file.readAll(), QByteArray(100, 'a') + '\n' + QByteArray(49, 'b') + '\n' + QByteArray(100, 'c') + '\n');
 }
 
 void TestFlashHistory::writesWholeFilesWithoutFollowingLinks()
@@ -126,6 +130,10 @@ void TestFlashHistory::writesWholeFilesWithoutFollowingLinks()
     QVERIFY(QFile::setPermissions(report, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     QVERIFY2(FileSystem::writeWhole(report, "[]\n", &error), qPrintable(error));
     QCOMPARE(modeOf(report), mode_t(0640));
+    // Only the permission bits carry over to the new file.
+    QCOMPARE(::chmod(report.toUtf8().constData(), 06750), 0);
+    QVERIFY2(FileSystem::writeWhole(report, "{}\n", &error), qPrintable(error));
+    QCOMPARE(modeOf(report), mode_t(0750));
 
     const QString target = dir.filePath(QStringLiteral("bashrc"));
     QVERIFY(FileSystem::writeWhole(target, "keep me\n", &error));

@@ -1,6 +1,7 @@
 #include "faketooldir.h"
 #include "flash/eflash.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QSignalSpy>
 #include <QtTest>
@@ -42,13 +43,21 @@ private:
 namespace {
 
 // Checks `file` against `type` the way the screen does and tells whether it
-// was refused; the refusal must arrive before testFile returns.
-bool refused(const QString &file, const QString &type)
+// was refused; the refusal must arrive before testFile returns. `sha256`
+// gets the hash the check gave the file.
+bool refused(const QString &file, const QString &type, QString *sha256 = nullptr)
 {
     eFlash flash;
     QSignalSpy fileInvalid(&flash, &eFlash::fileInvalid);
     flash.testFile(file, type);
+    if (sha256)
+        *sha256 = flash.imageSha256();
     return fileInvalid.count() == 1;
+}
+
+QString sha256Of(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 QByteArray everyByteValue(int size)
@@ -92,7 +101,9 @@ void TestImageCheck::acceptsOnlyTheMatchingTrailer()
 
     FakeToolDir dir;
     QVERIFY(dir.writeFile(QStringLiteral("image.bin"), content));
-    QCOMPARE(refused(QStringLiteral("image.bin"), type), !accepted);
+    QString sha256;
+    QCOMPARE(refused(QStringLiteral("image.bin"), type, &sha256), !accepted);
+    QCOMPARE(sha256, accepted ? sha256Of(content) : QString());
     if (accepted) {
         QVERIFY(dir.exists(stagingPath()));
         QCOMPARE(dir.readFile(stagingPath()), content.left(qMax(0, content.size() - 4)));
@@ -107,8 +118,10 @@ void TestImageCheck::stagesALargeImageByteForByte()
     FakeToolDir dir;
     const QByteArray image = everyByteValue(5 * 1024 * 1024 + 77);
     QVERIFY(dir.writeFile(QStringLiteral("big.bin"), image + "ODLF"));
-    QVERIFY(!refused(dir.path() + QStringLiteral("/big.bin"), QStringLiteral("F")));
+    QString sha256;
+    QVERIFY(!refused(dir.path() + QStringLiteral("/big.bin"), QStringLiteral("F"), &sha256));
     QVERIFY(dir.readFile(stagingPath()) == image);
+    QCOMPARE(sha256, sha256Of(image + "ODLF"));
 }
 
 void TestImageCheck::refusalRemovesAnEarlierStagingFile()

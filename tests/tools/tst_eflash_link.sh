@@ -9,6 +9,13 @@ sim_rc() { cat "$work/sim.rc"; }
 flashed() { [ "$(eflash_rc)" = 0 ] && [ "$(sim_rc)" = 0 ] && cmp -s "$1" "$work/received.bin"; }
 failed_with() { [ "$(eflash_rc)" = 1 ] && grep -q "^ERROR.*$1" "$work/eflash.out"; }
 sim_says() { [ "$(summary "$work/sim.out" "$1")" = "$2" ]; }
+# As many blocks came twice as eflash.exe says it resent, or fewer.
+only_resent_blocks_came_twice() {
+    local twice resent
+    twice=$(summary "$work/sim.out" duplicate_blocks | tr , '\n' | grep -c .)
+    resent=$(sed -n 's/.*(\([0-9]*\) retransmissions)$/\1/p' "$work/eflash.out")
+    [ -n "$resent" ] && [ "$twice" -le "$resent" ] || { echo "$twice blocks came twice, ${resent:-no} retransmissions"; return 1; }
+}
 no_complete_marker_in_errors() { ! grep "ERROR" "$work/eflash.out" | grep -q "Complete:"; }
 
 sizes() {
@@ -73,8 +80,10 @@ faults() {
     make_image "$image" 20000
     flash_over_link "$image" --duplicate-acks
     check "duplicated ACKs: image intact" flashed "$image"
-    # A server that answers every ACK would send each later block twice.
-    check "duplicated ACKs: no block sent twice" sim_says duplicate_blocks ""
+    # A server that answers every ACK would send each later block twice. A
+    # busy machine may still fire the timer now and then: each such copy is
+    # counted as a retransmission, and only those may come twice.
+    check "duplicated ACKs: no block sent twice but those the timer resent" only_resent_blocks_came_twice
 
     make_image "$image" 3000
     flash_over_link "$image" --slow-ack-every 3 --slow-ack-ms 1500

@@ -146,12 +146,14 @@ private slots:
     void fullLastBlockIsNotYetComplete();
     void deviceTextCannotForgeLines();
     void severalDevicesEachGetOnlyTheirOwn();
+    void forgedReadRequestsCannotStopTheTransfer_data();
     void forgedReadRequestsCannotStopTheTransfer();
 
     // On a poor link: a lost block is resent at the pace of the round trip,
     // a repeated ACK never doubles the next block, and a missing last ACK
     // is reported as such.
     void retransmissionFollowsTheRoundTrip();
+    void deviceTurningSlowGetsFewSpuriousCopies();
 
     void magicPacketsCarryTheMacAndRepeat();
     void bootpAnswersOnlyTheBootLoader();
@@ -303,13 +305,23 @@ void tst_FlashProtocol::errorPacketsAreNeverAnswered()
 void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries_data()
 {
     QTest::addColumn<bool>("freshPorts");
-    QTest::newRow("from the same port") << false;
-    QTest::newRow("each from a fresh port") << true;
+    QTest::addColumn<int>("endsWithinMs");
+    QTest::addColumn<QByteArray>("error");
+    // Each repeat resends the first block and spends a retry.
+    QTest::newRow("from the same port") << false << 2000
+                                        << QByteArray("ERROR: the device kept repeating its read request");
+    // Each fresh port has a transfer of its own (at most four), which runs
+    // out of retries on its own clock, about 7 s after it started.
+    QTest::newRow("each from a fresh port") << true << 5000
+                                            << QByteArray("ERROR: the device stopped answering: no acknowledgement "
+                                                          "of block 1 after 5 retransmissions");
 }
 
 void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries()
 {
     QFETCH(bool, freshPorts);
+    QFETCH(int, endsWithinMs);
+    QFETCH(QByteArray, error);
     startFlasher();
     // Faster than the 1 s retransmission, so only the repeats can end it.
     QUdpSocket *device = nullptr;
@@ -323,9 +335,9 @@ void tst_FlashProtocol::repeatedReadRequestsSpendTheRetries()
         m_flasher->waitForFinished(200);
     }
     delete device;
-    QVERIFY2(waitForFlasherEnd(2000), "a device that only repeats its read request keeps the flasher waiting");
+    QVERIFY2(waitForFlasherEnd(endsWithinMs), "a device that only repeats its read request keeps the flasher waiting");
     QCOMPARE(m_flasher->exitCode(), 1);
-    QVERIFY2(flasherOutput().contains("ERROR: the device kept repeating its read request"), flasherOutput().constData());
+    QVERIFY2(flasherOutput().contains(error), flasherOutput().constData());
 }
 
 void tst_FlashProtocol::floodDoesNotStopTheRetryClock()
@@ -487,16 +499,26 @@ void tst_FlashProtocol::severalDevicesEachGetOnlyTheirOwn()
         QVERIFY2(line.isEmpty() || line.startsWith("127.0.0.2: ") || line.startsWith("127.0.0.4: "), line.constData());
 }
 
+void tst_FlashProtocol::forgedReadRequestsCannotStopTheTransfer_data()
+{
+    QTest::addColumn<bool>("beforeFirstAck");
+    QTest::newRow("before the device's first ACK") << true;
+    QTest::newRow("after it") << false;
+}
+
 void tst_FlashProtocol::forgedReadRequestsCannotStopTheTransfer()
 {
+    QFETCH(bool, beforeFirstAck);
     BoundSocket device(deviceIp);
     QVERIFY(device.isBound());
     startFlasher();
     const QHostAddress server(serverIp);
     quint16 transferPort = 0;
     QCOMPARE(numberOf(askForImage(device, &transferPort)), quint16(1));
-    device.writeDatagram(tftp(4, number(1)), server, transferPort);
-    QCOMPARE(numberOf(receive(device, 5000)), quint16(2));
+    if (!beforeFirstAck) {
+        device.writeDatagram(tftp(4, number(1)), server, transferPort);
+        QCOMPARE(numberOf(receive(device, 5000)), quint16(2));
+    }
 
     // A host on the link asks with the device's address from ports of its
     // own: the first few get transfers beside the device's, the rest are
@@ -512,7 +534,16 @@ void tst_FlashProtocol::forgedReadRequestsCannotStopTheTransfer()
     }
     QVERIFY2(started >= 1 && refused >= 1, qPrintable(QStringLiteral("%1 started, %2 refused").arg(started).arg(refused)));
 
-    device.writeDatagram(tftp(4, number(2)), server, transferPort);
+    for (quint16 block = beforeFirstAck ? 1 : 2; block <= 2; ++block) {
+        device.writeDatagram(tftp(4, number(block)), server, transferPort);
+        if (block == 1) {
+            QByteArray next;
+            do
+                next = receive(device, 5000);
+            while (!next.isEmpty() && numberOf(next) < 2);
+            QCOMPARE(numberOf(next), quint16(2));
+        }
+    }
     QByteArray last;
     do
         last = receive(device, 5000);
@@ -583,6 +614,36 @@ void tst_FlashProtocol::retransmissionFollowsTheRoundTrip()
                                       "retransmissions; the device may have taken the whole image\n"),
              flasherOutput().constData());
     QVERIFY(!flasherOutput().contains("Complete: 100%"));
+}
+
+void tst_FlashProtocol::deviceTurningSlowGetsFewSpuriousCopies()
+{
+    // Blocks written at once teach a round trip far below the 20 ms floor;
+    // from block 20 on each takes 50 ms. The timer must learn that from the
+    // blocks it sent once, not stay at its floor resending every block.
+    QByteArray image(100 * 512 + 7, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 13 + 1);
+    QFile file(m_dir->filePath(QStringLiteral("slowing.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+    BootLoaderSim::Settings settings = deviceBootLoader(std::chrono::milliseconds(20000));
+    settings.slowerFromBlock = 20;
+    settings.laterBlockWrite = std::chrono::milliseconds(50);
+    BootLoaderSim simulator(settings);
+    simulator.start();
+
+    startFlasher(20000, QStringLiteral("./slowing.bin"));
+    QVERIFY2(waitForFlasherEnd(60000), flasherOutput().constData());
+    QCOMPARE(m_flasher->exitCode(), 0);
+    simulator.wait();
+    const BootLoaderSim::Result result = simulator.result();
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(result.image.data()), int(result.image.size())), image);
+    // Nothing is lost on loopback: every block that came twice was resent
+    // before its ACK could come.
+    QVERIFY2(result.duplicateBlocks.size() <= 10,
+             qPrintable(QStringLiteral("%1 blocks came twice").arg(result.duplicateBlocks.size())));
 }
 
 // ---- The servers packet by packet ---------------------------------------

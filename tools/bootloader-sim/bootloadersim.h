@@ -60,6 +60,10 @@ public:
         // Writing each block to flash before acknowledging it: the pace of a
         // real device.
         Milliseconds blockWrite{0};
+        // From this block on, each takes `laterBlockWrite` instead: a device
+        // or link that turns slow mid-transfer. 0 leaves it off.
+        int slowerFromBlock = 0;
+        Milliseconds laterBlockWrite{0};
 
         // Misbehaviour on request; 0 leaves it off.
         int ignoreMagicPackets = 0;

@@ -204,7 +204,8 @@ bool BootSession::takeBlock(const DeviceSocket &socket, const Bytes &packet)
     ++m_expectedBlock;
     if (m_settings.silentAfterBlock == block)
         throw SessionEnd{Outcome::Aborted, "fell silent after block " + std::to_string(block)};
-    pause(m_settings.blockWrite);
+    const bool slower = m_settings.slowerFromBlock > 0 && block >= m_settings.slowerFromBlock;
+    pause(slower ? m_settings.laterBlockWrite : m_settings.blockWrite);
     if (m_settings.slowAckEvery > 0 && block % m_settings.slowAckEvery == 0)
         pause(m_settings.slowAckDelay);
     acknowledge(socket, block);

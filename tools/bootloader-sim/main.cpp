@@ -38,6 +38,9 @@ int main(int argc, char **argv)
                       1, day)
         .milliseconds("--block-write-ms", "MS", "time to write each block to flash before its ACK (0)",
                       &settings.blockWrite, 0, 60000)
+        .number("--slower-from-block", "N", "from block N on ...", &settings.slowerFromBlock, 0, 65535)
+        .milliseconds("--later-block-write-ms", "MS", "... take MS to write each block instead",
+                      &settings.laterBlockWrite, 0, 60000)
         .number("--ignore-magic", "N", "ignore the first N magic packets", &settings.ignoreMagicPackets, 0, 1000)
         .number("--ignore-bootp-replies", "N", "ignore the first N BOOTP replies", &settings.ignoreBootReplies, 0, 1000)
         .milliseconds("--boot-delay-ms", "MS", "pause between magic packet and BOOTP (0)", &settings.bootDelay, 0, day)

@@ -191,15 +191,9 @@ void DeviceSession::handleReadRequest(const sockaddr_in &from, const std::string
             return dropFailedTransfers();
         }
     }
-    // From a new port while no transfer has got anywhere, it is the same
-    // request again: it spends a retry of each, so that a device that only
-    // ever asks again ends as surely as one that repeats from one port.
-    for (auto &transfer : m_transfers)
-        if (!transfer->anyAcknowledged())
-            transfer->handleRepeatedRequest(now);
-    dropFailedTransfers();
-    if (m_phase == Phase::Done)
-        return;
+    // From a new port it may be the device again, or anyone on the link using
+    // its address: it touches no running transfer, or a few forged requests
+    // would end the real one.
     if (m_transfers.size() >= maximumTransfers) {
         // A flood of requests gets refusals, not memory.
         m_link.tftpSocket.sendTo(from, tftp::makeError(tftp::NotDefined, "Too many transfers for this device"));

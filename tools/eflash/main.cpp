@@ -18,7 +18,8 @@
 // Limits: 30 s (or --bootloader-wait-ms) for the boot loader's first BOOTP
 // request and as long again from there to its TFTP read request; each block
 // retransmitted after a timeout that follows the round trip, doubling up to
-// 1 s, until 5 resends in a row at 1 s went unanswered; 15 minutes for the
+// 1 s and kept doubled until a block sent once is acknowledged, until 5
+// resends in a row at 1 s went unanswered; 15 minutes for the
 // whole update from the start of the run. "ERROR: unconfirmed: ..." when
 // only the last block's acknowledgement never came.
 //
@@ -52,8 +53,9 @@ int main(int argc, char **argv)
                         "-i IP -m MAC IMAGE [-i IP -m MAC IMAGE ...] [--verbose] [--bootloader-wait-ms MS]",
                         "Flashes IMAGE through the Ethernet boot loader of the device at IP with MAC;\n"
                         "several devices on one link at once. A block is resent after a timeout that\n"
-                        "follows the round trip (at least 20 ms, doubling up to 1 s) until 5 resends\n"
-                        "in a row at 1 s go unanswered; 15 minutes in all, counted from the start\n"
+                        "follows the round trip (at least 20 ms, doubling up to 1 s, and kept doubled\n"
+                        "until a block sent once is acknowledged) until 5 resends in a row at 1 s go\n"
+                        "unanswered; 15 minutes in all, counted from the start\n"
                         "of the run, boot-loader wait included. A missing acknowledgement of the\n"
                         "last block alone ends with \"ERROR: unconfirmed: ...\": the device may hold\n"
                         "the whole image.");

@@ -5,16 +5,6 @@
 
 #include <algorithm>
 
-namespace {
-
-using Microseconds = std::chrono::microseconds;
-
-// The clock granularity term of RFC 6298: the timeout stays this far above
-// the smoothed round trip even on a link that never varies.
-constexpr Microseconds granularity{10000};
-
-}
-
 TftpTransfer::TftpTransfer(const std::vector<std::uint8_t> &image, UdpSocket socket,
                            const sockaddr_in &client)
     : m_image(image)
@@ -61,10 +51,7 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
         // later block would travel twice (the sorcerer's apprentice).
         if (tftp::numberOf(datagram.bytes) != m_block)
             break;
-        // Karn: after a resend nobody knows which copy this answers.
-        if (!m_blockResent)
-            takeRoundTrip(now - m_lastSent);
-        m_timeout = m_baseTimeout;
+        m_timer.acknowledged(now - m_lastSent);
         m_acknowledged = m_block;
         if (m_block == m_lastBlock) {
             m_state = State::Finished;
@@ -72,7 +59,6 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
         }
         ++m_block;
         m_retries = 0;
-        m_blockResent = false;
         sendCurrentBlock(now);
         break;
     }
@@ -87,22 +73,6 @@ void TftpTransfer::handle(const UdpSocket::Datagram &datagram, Clock::time_point
     }
 }
 
-void TftpTransfer::takeRoundTrip(Clock::duration elapsed)
-{
-    const Microseconds sample = std::chrono::duration_cast<Microseconds>(elapsed);
-    if (!m_smoothedRoundTrip) {
-        m_smoothedRoundTrip = sample;
-        m_roundTripVariation = sample / 2;
-    } else {
-        const Microseconds deviation = *m_smoothedRoundTrip > sample ? *m_smoothedRoundTrip - sample
-                                                                      : sample - *m_smoothedRoundTrip;
-        m_roundTripVariation = (3 * m_roundTripVariation + deviation) / 4;
-        m_smoothedRoundTrip = (7 * *m_smoothedRoundTrip + sample) / 8;
-    }
-    const Microseconds timeout = *m_smoothedRoundTrip + std::max(granularity, 4 * m_roundTripVariation);
-    m_baseTimeout = std::clamp<Microseconds>(timeout, minimumTimeout, retransmitInterval);
-}
-
 void TftpTransfer::handleTimeout(Clock::time_point now)
 {
     if (m_state != State::Running || now < deadline())
@@ -114,14 +84,13 @@ void TftpTransfer::retransmit(Clock::time_point now, const std::string &why, boo
 {
     // Fast retransmissions below the full interval are what the adaptive
     // timeout buys; only those at the full interval spend the retries.
-    const bool counts = countsAlways || m_timeout >= retransmitInterval;
+    const bool counts = countsAlways || m_timer.timeout() >= RetransmissionTimer::maximum;
     if (counts && m_retries >= maximumRetransmissions)
         return giveUp(why);
     if (counts)
         ++m_retries;
     ++m_totalRetransmissions;
-    m_blockResent = true;
-    m_timeout = std::min<Microseconds>(2 * m_timeout, retransmitInterval);
+    m_timer.backOff();
     sendCurrentBlock(now);
 }
 

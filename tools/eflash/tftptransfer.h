@@ -1,5 +1,6 @@
 #pragma once
 
+#include "retransmissiontimer.h"
 #include "udpsocket.h"
 
 #include <chrono>
@@ -10,23 +11,15 @@
 
 // Serves the image to one client from a transfer port of its own (the
 // server's TID), one 512-byte block at a time, each block retransmitted until
-// acknowledged or until the retries run out.
-//
-// The retransmission timeout follows the measured round trip as TCP's does
-// (RFC 6298): smoothed round trip plus four times its variation, no sample
-// from a block that was sent twice (Karn), doubled on every loss up to one
-// second. On a LAN a lost block so costs milliseconds, not a second.
+// acknowledged or until the retries run out. The wait before a resend
+// follows the round trip (RetransmissionTimer), so that on a LAN a lost block
+// costs milliseconds, not a second.
 class TftpTransfer
 {
 public:
     using Clock = std::chrono::steady_clock;
     enum class State { Running, Finished, Failed };
 
-    // Before the first round trip is measured, and the most a timeout grows to.
-    static constexpr std::chrono::milliseconds retransmitInterval{1000};
-    // Never less, whatever the round trips: a device's flash write can take
-    // longer now and then than the ones measured.
-    static constexpr std::chrono::milliseconds minimumTimeout{20};
     // Unanswered retransmissions at the full interval before giving up:
     // faster ones before them do not count, so a device that falls silent
     // gets as long as ever (about six seconds) before it is given up.
@@ -37,20 +30,19 @@ public:
     void start(Clock::time_point now);
     void handle(const UdpSocket::Datagram &datagram, Clock::time_point now);
     void handleTimeout(Clock::time_point now);
-    // The client repeated its read request before our first block reached
-    // it, or another request for the device was refused meanwhile.
+    // The client repeated its read request before our first block reached it.
     void handleRepeatedRequest(Clock::time_point now);
     // Called before start() when this transfer starts while `other`, for the
-    // same device, has had nothing acknowledged.
+    // same device, has had nothing acknowledged: this one takes over its
+    // retries, `other` keeps its own.
     void continueRetriesOf(const TftpTransfer &other);
 
     State state() const { return m_state; }
     const std::string &failure() const { return m_failure; }
     // Every block went out and only the last acknowledgement is missing.
     bool unconfirmed() const { return m_unconfirmed; }
-    Clock::time_point deadline() const { return m_lastSent + m_timeout; }
+    Clock::time_point deadline() const { return m_lastSent + m_timer.timeout(); }
     std::size_t bytesAcknowledged() const;
-    bool anyAcknowledged() const { return m_acknowledged > 0; }
     const sockaddr_in &client() const { return m_client; }
     SocketHandle descriptor() const { return m_socket.descriptor(); }
     std::optional<UdpSocket::Datagram> receiveFromSocket() const { return m_socket.receive(); }
@@ -60,7 +52,6 @@ public:
 private:
     void sendCurrentBlock(Clock::time_point now);
     void retransmit(Clock::time_point now, const std::string &why, bool countsAlways);
-    void takeRoundTrip(Clock::duration sample);
     void giveUp(const std::string &why);
 
     const std::vector<std::uint8_t> &m_image;
@@ -73,12 +64,8 @@ private:
     std::uint16_t m_acknowledged = 0;
     int m_retries = 0;
     bool m_startIsResend = false;
-    bool m_blockResent = false;
     int m_totalRetransmissions = 0;
-    std::optional<std::chrono::microseconds> m_smoothedRoundTrip;
-    std::chrono::microseconds m_roundTripVariation{0};
-    std::chrono::microseconds m_baseTimeout{retransmitInterval};
-    std::chrono::microseconds m_timeout{retransmitInterval};
+    RetransmissionTimer m_timer;
     Clock::time_point m_lastSent;
     State m_state = State::Running;
     bool m_unconfirmed = false;

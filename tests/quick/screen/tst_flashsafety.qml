@@ -9,6 +9,7 @@ ScreenTestCase {
 
     readonly property string timestamp: "2026-12-07T05:00:00Z"
     readonly property string updatePage: "/var/www/update.html"
+    readonly property string settingsPage: "/var/www/settings.html"
 
     function init() {
         makeScreen()
@@ -97,6 +98,46 @@ ScreenTestCase {
         compare(lines[1].address, "127.0.0.3")
         compare(lines[1].code_uploaded, false)
         compare(lines[1].code_status, null)
+    }
+
+    // The device typed before answers one of its pages only while the next
+    // one is probed. The next device's own update page never answers, and
+    // its settings page comes only after the late one.
+    function test_aLateAnswerOfTheDeviceBeforeChangesNothing_data() {
+        return [
+            { tag: "update page", earlier: { kind: "poe", timestamp: timestamp, holds: [updatePage] },
+              latePath: updatePage, nextHolds: [] },
+            { tag: "Wi-Fi settings page", earlier: { kind: "wifi", holds: [settingsPage] },
+              latePath: settingsPage, nextHolds: [settingsPage] }
+        ]
+    }
+
+    function test_aLateAnswerOfTheDeviceBeforeChangesNothing(data) {
+        var settings = data.earlier
+        settings.address = "127.0.0.3"
+        var earlier = startDevice(settings)
+        identify("127.0.0.3")
+        var next = startDevice({ timestamp: timestamp, hangs: [updatePage], holds: data.nextHolds })
+
+        enterText("ipAddr", deviceAddress)
+        tryVerify(function () { return next.requests().length === 6 }, probeWait)
+        var answered = earlier.events("response").length
+        earlier.release(data.latePath)
+        tryVerify(function () { return earlier.events("response").length > answered }, probeWait)
+        wait(200) // the late answer reaches the probe worker
+        next.release(settingsPage)
+        tryCompare(part("ipAddr"), "label", deviceAddress + " (POE Clock Type B)", probeWait)
+
+        var button = part("readyButton")
+        dropFile(writeImage("wifi.bin", "C"))
+        compare(button.bin, false, "a Wi-Fi image is refused")
+        dropFile(writeImage("poe.bin", "A"))
+        flashToEnd()
+        compare(tools.lastArguments("eflash.exe")[1], deviceAddress)
+        wait(500)
+        compare(next.events("update_code").length, 0, "no code went to the next device")
+        compare(earlier.events("update_code").length, 0)
+        compare(history()[0].code_uploaded, false)
     }
 
     function test_theFlasherStartsOnceTheUploadHasEnded_data() {
