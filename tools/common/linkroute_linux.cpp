@@ -114,8 +114,10 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
                 std::memcpy(&route.interfaceIndex, RTA_DATA(item), sizeof(int));
             else if (item->rta_type == RTA_PREFSRC)
                 std::memcpy(&route.source, RTA_DATA(item), sizeof route.source);
-            else if (item->rta_type == RTA_GATEWAY)
+            else if (item->rta_type == RTA_GATEWAY) {
                 route.viaGateway = true;
+                std::memcpy(&route.gateway, RTA_DATA(item), sizeof route.gateway);
+            }
         }
     }
     if (route.interfaceIndex <= 0 || !describeInterface(route)) {
