@@ -30,6 +30,9 @@ eflash_runner=()
 # What flash_over_link runs between starting the device and the flasher.
 before_flasher=:
 
+# Further namespaces a test makes; removed with the two above.
+extra_namespaces=()
+
 work=$(mktemp -d)
 # Readable for the runs that drop privileges.
 chmod 755 "$work"
@@ -71,6 +74,8 @@ cleanup() {
     [ -z "$wine_prefix" ] || WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null
     ip netns del "$host_ns" 2>/dev/null
     ip netns del "$device_ns" 2>/dev/null
+    local namespace
+    for namespace in "${extra_namespaces[@]}"; do ip netns del "$namespace" 2>/dev/null; done
     [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
