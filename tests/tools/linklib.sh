@@ -136,7 +136,7 @@ make_link() {
 
 # Device N of a fleet: its address and MAC address.
 device_address() { echo "198.18.0.$((10 + $1))"; }
-device_mac() { printf '02:5a:00:00:20:%02x' "$1"; }
+device_mac() { printf '%s:%02x' "${fleet_mac_prefix:-02:5a:00:00:20}" "$1"; }
 
 # make_fleet COUNT: devices 1..COUNT in the device namespace, each on an
 # interface of its own with its own MAC and address, bridged to the
