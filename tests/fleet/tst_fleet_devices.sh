@@ -304,9 +304,21 @@ wait "$fleet_pid" 2> /dev/null
 # The flasher went with it; the interrupted device's boot loader gives up
 # and its old firmware answers again.
 for _ in $(seq 300); do grep -q '"event":"online"' sim-127.0.0.42.log && break; sleep 0.1; done
-check "killed midway: the first device updated, the second's flash ended with the run, not after it" \
+check "killed midway: the first device updated, the second not, its flash cut short" \
     eval 'grep -q "^127.0.0.41 updated" killed.out && ! grep -q "^127.0.0.42 updated" killed.out &&
           grep "\"event\":\"flash\"" sim-127.0.0.42.log | head -1 | grep -q "\"outcome\":\"failed\""'
+# Killed while the flasher waits, silent, for a boot loader that never
+# answers: the flasher goes with the run and holds no port against the next.
+(cd several && ZUDIRUV_PASSWORD=plorvask exec bin/zudiruv-fleet update --images ../images --yes \
+    --history ../silent.jsonl 127.0.0.15) > silent.out 2>&1 < /dev/null &
+fleet_pid=$!
+for _ in $(seq 200); do grep -q "^127.0.0.15 flashing" silent.out && break; sleep 0.05; done
+flasher_running() { pgrep -f "$work/several/bin/eflash.exe" > /dev/null; }
+for _ in $(seq 40); do flasher_running && break; sleep 0.05; done
+flasher_running && kill -KILL "$fleet_pid"
+wait "$fleet_pid" 2> /dev/null
+for _ in $(seq 30); do flasher_running || break; sleep 0.1; done
+check "a run killed outright takes its silent flasher with it" eval '! flasher_running && ! grep -q "^127.0.0.15 flash-failed" silent.out'
 in_several resumed "${resume[@]}" --report ../resumed.json
 check "started again: the first is current and not flashed again, the others updated with the image" \
     eval '[ "$(rc resumed)" = 0 ] && [ "$(result_of resumed.json 127.0.0.41 result)" = current ] &&
