@@ -152,6 +152,9 @@ fleet noterminal update --images images 127.0.0.11
 check "update without a terminal needs --yes" eval '[ "$(rc noterminal)" = 2 ] && grep -q -- --yes noterminal.err'
 fleet wide scan 10.0.0.0/15
 check "a block wider than /16 is refused" eval '[ "$(rc wide)" = 2 ] && grep -q "wider than /16" wide.err'
+fleet nohistory update --images images --yes --history missing/history.jsonl 127.0.0.11
+check "a history in a folder that does not exist: usage error naming it" \
+    eval '[ "$(rc nohistory)" = 2 ] && grep -q "history.s folder $work/missing does not exist" nohistory.err'
 check "none of them sent a request" test "$(requests_to 127.0.0.11)" = "$requests_before"
 
 fleet dry update --images images --password-file passwords --dry-run --report dry.json 127.0.0.11-15

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -74,6 +75,12 @@ bool FleetUpdate::prepareImages(QString *error)
         printError(QStringLiteral("zudiruv-fleet: skipping %1 in %2\n")
                        .arg(plural(m_history.unreadableLines(), "unreadable line"), m_historyPath));
     if (!m_options.dryRun) {
+        // Without its history a resumed run could not tell what is current.
+        const QString historyFolder = QFileInfo(m_historyPath).absolutePath();
+        if (!QFileInfo(historyFolder).isDir()) {
+            *error = QStringLiteral("the history's folder %1 does not exist").arg(historyFolder);
+            return false;
+        }
         const LocatedTool flasher = locateTool(QStringLiteral("eflash.exe"));
         if (flasher.path.isEmpty()) {
             *error = flasher.error;
