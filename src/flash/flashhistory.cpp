@@ -32,7 +32,12 @@ QByteArray line(const FlashRecord &record)
 
 bool append(const QString &folder, const FlashRecord &record, QString *error)
 {
-    return FileSystem::appendRecord(QDir(folder).filePath(QLatin1String(fileName)), line(record), error);
+    return appendToFile(QDir(folder).filePath(QLatin1String(fileName)), record, error);
+}
+
+bool appendToFile(const QString &path, const FlashRecord &record, QString *error)
+{
+    return FileSystem::appendRecord(path, line(record), error);
 }
 
 } // namespace FlashHistory

@@ -37,5 +37,7 @@ QByteArray line(const FlashRecord &record);
 // Appends `record` to `folder`'s history file; false, with `error` set, when
 // the line could not be written (a link in its place is refused).
 bool append(const QString &folder, const FlashRecord &record, QString *error);
+// The same to a history file of any name, such as a site's own.
+bool appendToFile(const QString &path, const FlashRecord &record, QString *error);
 
 } // namespace FlashHistory

@@ -152,6 +152,9 @@ fleet noterminal update --images images 127.0.0.11
 check "update without a terminal needs --yes" eval '[ "$(rc noterminal)" = 2 ] && grep -q -- --yes noterminal.err'
 fleet wide scan 10.0.0.0/15
 check "a block wider than /16 is refused" eval '[ "$(rc wide)" = 2 ] && grep -q "wider than /16" wide.err'
+fleet nohistory update --images images --yes --history missing/history.jsonl 127.0.0.11
+check "a history in a folder that does not exist: usage error naming it" \
+    eval '[ "$(rc nohistory)" = 2 ] && grep -q "history.s folder $work/missing does not exist" nohistory.err'
 check "none of them sent a request" test "$(requests_to 127.0.0.11)" = "$requests_before"
 
 fleet dry update --images images --password-file passwords --dry-run --report dry.json 127.0.0.11-15
@@ -242,20 +245,94 @@ check "several devices in one eflash.exe run: each updated with its image" \
           cmp -s poe-b.body received-23.bin'
 check "the tools never see ZUDIRUV_PASSWORD" eval 'grep -q "^PATH=" arpping.env && ! grep -q ZUDIRUV_PASSWORD arpping.env'
 
-# --- a flash whose last acknowledgement never came: the device decides
-mkdir -m 700 unconfirmed
-cp "$bin/zudiruv-fleet" unconfirmed/
-printf '#!/bin/sh\necho "%% Complete: 99%%"\necho "ERROR: unconfirmed: no acknowledgement of the last block (137) after 5 retransmissions; the device may have taken the whole image"\nexit 1\n' \
-    > unconfirmed/eflash.exe
-printf '#!/bin/sh\necho "Reply from 02:00:00:00:00:15 for $5 on lo in 0.1 ms"\n' > unconfirmed/arpping.exe
-chmod 755 unconfirmed/eflash.exe unconfirmed/arpping.exe
-(cd unconfirmed && exec ./zudiruv-fleet update --images ../images --yes --verify-seconds 10 --report ../unconfirmed.json \
-    127.0.0.15) > unconfirmed.out 2>&1 < /dev/null
-echo $? > unconfirmed.rc
-check "unconfirmed last block, device back with its kind: updated with a note; history says failed" \
-    eval '[ "$(rc unconfirmed)" = 0 ] && [ "$(result_of unconfirmed.json 127.0.0.15 result)" = updated ] &&
-          grep -q "\"note\": \"the last block" unconfirmed.json &&
-          grep "\"result\":\"failed\"" unconfirmed/zudiruv-history.jsonl | grep -q "ERROR: unconfirmed"'
+# --- a boot loader that drops the last block's acknowledgement and keeps its
+# old image, as one that started its old firmware: flashed once more, and
+# updated only when that flash is confirmed
+in_several() { # NAME ARGUMENTS...: zudiruv-fleet from the folder whose arpping.exe gives each device its MAC
+    local name=$1
+    shift
+    (cd several && ZUDIRUV_PASSWORD=plorvask exec bin/zudiruv-fleet "$@") > "$name.out" 2> "$name.err" < /dev/null
+    echo $? > "$name.rc"
+}
+wait_listening() { for _ in $(seq 50); do grep -q listening "sim-$1.out" 2>/dev/null && break; sleep 0.1; done; }
+sim 127.0.0.24 --boot-loader --boot-mac 02:00:00:00:00:24 --boot-drop-final-ack 1 --image-out received-24.bin
+sim 127.0.0.25 --boot-loader --boot-mac 02:00:00:00:00:25 --boot-drop-final-ack 2 --image-out received-25.bin
+wait_listening 127.0.0.24; wait_listening 127.0.0.25
+in_several unconfirmed update --images ../images --yes --canary 0 --verify-seconds 30 --report ../unconfirmed.json \
+    --history ../unconfirmed.jsonl 127.0.0.24-25
+history_results() { grep "\"address\":\"$2\"" "$1" | grep -o '"result":"[a-z]*"' | cut -d'"' -f4 | tr '\n' ' '; }
+check "a last acknowledgement dropped once: flashed again, updated, with the whole image" \
+    eval '[ "$(result_of unconfirmed.json 127.0.0.24 result)" = updated ] && [ "$(flashes_of 127.0.0.24)" = 2 ] &&
+          cmp -s poe-b.body received-24.bin && [ "$(history_results unconfirmed.jsonl 127.0.0.24)" = "unconfirmed complete " ]'
+check "dropped twice: unconfirmed, never updated on its letter, saying what to do; exit 4" \
+    eval '[ "$(rc unconfirmed)" = 4 ] && [ "$(result_of unconfirmed.json 127.0.0.25 result)" = unconfirmed ] &&
+          [ "$(flashes_of 127.0.0.25)" = 2 ] && [ ! -e received-25.bin ] &&
+          grep -q "twice; it answers with its kind.*run the update again" unconfirmed.json &&
+          [ "$(history_results unconfirmed.jsonl 127.0.0.25)" = "unconfirmed unconfirmed " ]'
+
+# --- the canary and the failure budget. 127.0.0.31's boot loader refuses
+# the image.
+sim 127.0.0.31 --boot-loader --boot-mac 02:00:00:00:00:31 --boot-error-at 1
+for address in 32 33; do
+    sim 127.0.0.$address --boot-loader --boot-mac 02:00:00:00:00:$address --image-out received-$address.bin
+done
+for address in 31 32 33; do wait_listening 127.0.0.$address; done
+in_several canary update --images ../images --yes --report ../canary.json --history ../canary.jsonl 127.0.0.31-33
+check "a failed canary stops the run: the others not-started, untouched" \
+    eval '[ "$(rc canary)" = 1 ] && [ "$(result_of canary.json 127.0.0.31 result)" = flash-failed ] &&
+          [ "$(result_of canary.json 127.0.0.32 result)" = not-started ] &&
+          [ "$(result_of canary.json 127.0.0.33 result)" = not-started ] &&
+          [ "$(uploads_to 127.0.0.32)$(flashes_of 127.0.0.32)$(uploads_to 127.0.0.33)" = 000 ] &&
+          grep -q "\"stopped\": \"the canary 127.0.0.31 was not updated\"" canary.json'
+in_several budget update --images ../images --yes --canary 0 --max-failures 0 --parallel 2 --report ../budget.json \
+    --history ../budget.jsonl 127.0.0.31-33
+check "beyond the failure budget no device starts; the one flashed beside the failure finishes" \
+    eval '[ "$(rc budget)" = 1 ] && [ "$(result_of budget.json 127.0.0.32 result)" = updated ] &&
+          [ "$(result_of budget.json 127.0.0.33 result)" = not-started ] && [ "$(flashes_of 127.0.0.33)" = 0 ] &&
+          grep -q "1 device failed, more than the 0 allowed" budget.json'
+
+# --- a run killed outright midway, then started again with the same
+# command: only what is not yet current is flashed
+for address in 41 42 43; do
+    sim 127.0.0.$address --boot-loader --boot-mac 02:00:00:00:00:$address --block-write-ms 20 \
+        --image-out received-$address.bin
+    wait_listening 127.0.0.$address
+done
+resume=(update --images ../images --yes --canary 0 --parallel 1 --history ../resume.jsonl 127.0.0.41-43)
+(cd several && ZUDIRUV_PASSWORD=plorvask exec bin/zudiruv-fleet "${resume[@]}") > killed.out 2>&1 < /dev/null &
+fleet_pid=$!
+for _ in $(seq 600); do grep -q "^127.0.0.42 flashing [1-9]" killed.out && break; sleep 0.05; done
+kill -KILL "$fleet_pid"
+wait "$fleet_pid" 2> /dev/null
+# The flasher went with it; the interrupted device's boot loader gives up
+# and its old firmware answers again.
+for _ in $(seq 300); do grep -q '"event":"online"' sim-127.0.0.42.log && break; sleep 0.1; done
+check "killed midway: the first device updated, the second not, its flash cut short" \
+    eval 'grep -q "^127.0.0.41 updated" killed.out && ! grep -q "^127.0.0.42 updated" killed.out &&
+          grep "\"event\":\"flash\"" sim-127.0.0.42.log | head -1 | grep -q "\"outcome\":\"failed\""'
+# Killed while the flasher waits, silent, for a boot loader that never
+# answers: the flasher goes with the run and holds no port against the next.
+(cd several && ZUDIRUV_PASSWORD=plorvask exec bin/zudiruv-fleet update --images ../images --yes \
+    --history ../silent.jsonl 127.0.0.15) > silent.out 2>&1 < /dev/null &
+fleet_pid=$!
+for _ in $(seq 200); do grep -q "^127.0.0.15 flashing" silent.out && break; sleep 0.05; done
+flasher_running() { pgrep -f "$work/several/bin/eflash.exe" > /dev/null; }
+for _ in $(seq 40); do flasher_running && break; sleep 0.05; done
+flasher_running && kill -KILL "$fleet_pid"
+wait "$fleet_pid" 2> /dev/null
+for _ in $(seq 30); do flasher_running || break; sleep 0.1; done
+check "a run killed outright takes its silent flasher with it" eval '! flasher_running && ! grep -q "^127.0.0.15 flash-failed" silent.out'
+in_several resumed "${resume[@]}" --report ../resumed.json
+check "started again: the first is current and not flashed again, the others updated with the image" \
+    eval '[ "$(rc resumed)" = 0 ] && [ "$(result_of resumed.json 127.0.0.41 result)" = current ] &&
+          [ "$(flashes_of 127.0.0.41)" = 1 ] && [ "$(result_of resumed.json 127.0.0.42 result)" = updated ] &&
+          [ "$(result_of resumed.json 127.0.0.43 result)" = updated ] &&
+          cmp -s poe-b.body received-42.bin && cmp -s poe-b.body received-43.bin'
+in_several again "${resume[@]}" --json
+check "once more: nothing to do, exit 3; --json puts the report alone on standard output" \
+    eval '[ "$(rc again)" = 3 ] && python3 -c "import json, sys; d = json.load(sys.stdin)[\"devices\"];
+sys.exit(not (len(d) == 3 and all(x[\"result\"] == \"current\" for x in d)))" < again.out &&
+          grep -q "^127.0.0.43 current:" again.err && [ "$(flashes_of 127.0.0.43)" = 1 ]'
 
 [ "$failures" -eq 0 ] || { for name in scan update notback; do echo "--- $name"; cat "$name.out" "$name.err" 2>/dev/null; done; grep -h update_code sim-*.log; }
 echo "$((checks - failures)) passed, $failures failed"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # zudiruv-fleet scanning a block across a veth link, as on a site's segment:
 # the ARP sweep finds the one simulated device, with its real MAC address,
-# and calls every other address empty without a connect to it.
+# and calls every other address empty without a connect to it. Behind the
+# device's namespace, acting as a router, lies another segment: its device
+# is found but never flashed from here.
 source "$(dirname "$0")/../tools/linklib.sh"
 make_link
 
@@ -33,5 +35,39 @@ wait_for_line "$work/sim2.out" listening
     > "$work/scan.out" 2> "$work/scan.err"
 check "without raw ARP: the device behind 2000 empty addresses is found, nothing counted twice" \
     grep -q "^Scanned 2048 of 2048 addresses .*: 1 Velquor device, 0 other web servers, 2047 without answer" "$work/scan.out"
+
+# --- a routed segment
+far_ns="${id}-far"
+extra_namespaces+=("$far_ns")
+far_ip=198.18.5.10
+ip netns add "$far_ns" || skip "cannot create network namespaces here"
+ip link add "${id}r" netns "$device_ns" type veth peer name "${id}f" netns "$far_ns"
+in_device ip addr add 198.18.5.1/24 dev "${id}r"
+in_device ip link set "${id}r" up
+in_device sysctl -q -w net.ipv4.ip_forward=1
+ip netns exec "$far_ns" ip addr add "$far_ip/24" dev "${id}f"
+ip netns exec "$far_ns" ip link set "${id}f" up
+ip netns exec "$far_ns" ip link set lo up
+ip netns exec "$far_ns" ip route add default via 198.18.5.1
+in_host ip route add 198.18.5.0/24 via "$device_ip"
+ip netns exec "$far_ns" "$bin/velquor-sim" --address "$far_ip" --kind poe --generation B --log "$work/far.log" \
+    > "$work/far.out" 2>&1 &
+background_pids+=($!)
+for _ in $(seq 50); do grep -q listening "$work/far.out" && break; sleep 0.1; done
+mkdir "$work/images"
+{ head -c 3000 /dev/urandom; printf ODLE; } > "$work/images/vo1000-b.bin"
+{ head -c 3000 /dev/urandom; printf ODLA; } > "$work/images/poe-b.bin"
+
+(cd "$work" && in_host "$bin/zudiruv-fleet" update --images images --dry-run "$device_ip" "$far_ip") \
+    > "$work/plan.out" 2> "$work/plan.err"
+check "the plan: the device on the link is flashed, the routed one names its router and where to run" \
+    eval 'grep -q "^$device_ip flash: VO1000 Type B (letter E) with vo1000-b.bin (canary)$" "$work/plan.out" &&
+          grep -q "^$far_ip not on this machine.s segment: POE Clock Type B (letter A) is reached through the router $device_ip on $host_if; run the update on a host in the device.s own segment$" "$work/plan.out"'
+(cd "$work" && in_host "$bin/zudiruv-fleet" update --images images --yes --report routed.json "$far_ip") \
+    > "$work/routed.out" 2> "$work/routed.err"
+echo $? > "$work/routed.rc"
+check "the routed device is never tried: not-on-segment, exit 1, nothing sent to it" \
+    eval '[ "$(cat "$work/routed.rc")" = 1 ] && grep -q "\"result\": \"not-on-segment\"" "$work/routed.json" &&
+          ! grep -q "update_code" "$work/far.log" && [ ! -e "$work/zudiruv-history.jsonl" ]'
 
 finish

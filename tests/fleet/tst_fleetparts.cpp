@@ -1,4 +1,7 @@
 #include "faketooldir.h"
+#include "flashedimages.h"
+#include "fleetoptions.h"
+#include "flash/flashhistory.h"
 #include "flashbatch.h"
 #include "hostsweep.h"
 #include "imagecatalog.h"
@@ -36,6 +39,8 @@ private slots:
     void tellsAnUnconfirmedLastBlockApart_data();
     void tellsAnUnconfirmedLastBlockApart();
     void plansUpdatesBeforeAnythingIsSent();
+    void readsTheFailureBudget_data();
+    void readsTheFailureBudget();
     void sweepsForHostsThatAcceptConnections();
     void readsTheArpSweep();
     void refusesPasswordFilesOthersCanRead();
@@ -317,32 +322,139 @@ void FleetPartsTest::plansUpdatesBeforeAnythingIsSent()
     ImageCatalog images;
     QString error;
     QVERIFY2(images.load(dir.path() + "/images", dir.path(), &error), qPrintable(error));
-    DeviceFinding refusing = finding(0x0A000503, QString(), DeviceFinding::State::WantsPassword);
+    const QString sha = images.forLetter("A")->sha256;
+
+    // The history as the screen and the fleet leave it, with a torn line in
+    // the middle and another program's line.
+    auto record = [&sha](const QString &mac, const QString &result, const QString &imageSha = QString()) {
+        FlashRecord flash;
+        flash.time = QDateTime(QDate(2031, 7, 14), QTime(18, 2), Qt::UTC);
+        flash.mac = mac;
+        flash.image = "poe-b.bin";
+        flash.imageSha256 = imageSha.isEmpty() ? sha : imageSha;
+        flash.result = result;
+        return FlashHistory::line(flash);
+    };
+    QVERIFY(dir.writeFile("history.jsonl",
+                          record("02-5A-00-00-00-05", "complete") + record("02:5a:00:00:00:06", "complete")
+                              + record("02:5a:00:00:00:06", "failed") + record("02:5a:00:00:00:07", "complete")
+                              + "{\"time\":\"2031-07-14T18:03\",\"mac\":\"02:5a:00:00:00:07\",\"res\n"
+                              + "not json at all\n" + record("02:5a:00:00:00:07", "complete", "0badc0de")
+                              + record("00:00:00:00:00:00", "complete")
+                              + record("02:5a:00:00:00:11", "complete")));
+    FlashedImages history;
+    QVERIFY(history.load(dir.path() + "/history.jsonl", &error));
+    QCOMPARE(history.unreadableLines(), 2);
+    FlashedImages none;
+    QVERIFY2(none.load(dir.path() + "/missing.jsonl", &error), "a missing history is an empty one");
+
+    auto withMac = [](DeviceFinding device, const QString &mac) {
+        device.mac = mac;
+        return device;
+    };
+    DeviceFinding refusing = withMac(finding(0x0A000503, QString(), DeviceFinding::State::WantsPassword), "02:5a:00:00:00:03");
     refusing.givenPassword = true;
-    UpdatePlan plan({finding(0x0A000501, "A"), finding(0x0A000502, "E"), refusing,
-                     finding(0x0A000504, "G", DeviceFinding::State::KindUnknown), finding(0x0A000505, "A")},
-                    images);
-    QCOMPARE(plan.toUpdate().size(), 2);
-    QCOMPARE(plan.toUpdate().at(1).image->fileName, QStringLiteral("poe-b.bin"));
-    QCOMPARE(plan.matchLines(), (QStringList{"10.0.5.1 POE Clock Type B (letter A): poe-b.bin",
-                                             "10.0.5.5 POE Clock Type B (letter A): poe-b.bin"}));
-    QCOMPARE(plan.question(), QStringLiteral("Update 2 devices?"));
+    const QVector<DeviceFinding> findings{
+        withMac(finding(0x0A000501, "A"), "02:5a:00:00:00:01"),
+        withMac(finding(0x0A000502, "E"), "02:5a:00:00:00:02"),
+        refusing,
+        withMac(finding(0x0A000504, "G", DeviceFinding::State::KindUnknown), "02:5a:00:00:00:04"),
+        withMac(finding(0x0A000505, "A"), "02:5a:00:00:00:05"),
+        withMac(finding(0x0A000506, "A"), "02:5a:00:00:00:06"),
+        withMac(finding(0x0A000507, "A"), "02:5a:00:00:00:07"),
+        finding(0x0A000508, "A"),
+        withMac(finding(0x0A000509, "A"), "02:5a:00:00:00:09"),
+        withMac(finding(0x0A00050A, "A"), "00:00:00:00:00:00"),
+        withMac(finding(0x0A00050B, "A"), "02:5a:00:00:00:11"),
+    };
+    UpdateRules rules;
+    rules.history = &history;
+    rules.canaries = 2;
+    rules.offSegment = [](quint32 address) {
+        return address == 0x0A000509 ? QStringLiteral("reached through the router 10.0.4.1 on eth0") : QString();
+    };
+    UpdatePlan plan(findings, images, rules);
+    QCOMPARE(plan.lines(), (QStringList{
+        "10.0.5.1 flash: POE Clock Type B (letter A) with poe-b.bin (canary)",
+        "10.0.5.2 no image: no image for kind POE Clock Type B (letter E)",
+        "10.0.5.3 cannot update: the device refused the given password",
+        "10.0.5.4 cannot update: kind or generation could not be determined",
+        "10.0.5.5 current: POE Clock Type B (letter A) holds poe-b.bin since 2031-07-14T18:02:00.000Z "
+        "(the history's latest flash of 02:5a:00:00:00:05)",
+        "10.0.5.6 flash: POE Clock Type B (letter A) with poe-b.bin (canary)",
+        "10.0.5.7 flash: POE Clock Type B (letter A) with poe-b.bin",
+        "10.0.5.8 cannot update: no MAC address: arpping.exe had no answer",
+        "10.0.5.9 not on this machine's segment: POE Clock Type B (letter A) is reached through the router "
+        "10.0.4.1 on eth0",
+        "10.0.5.10 flash: POE Clock Type B (letter A) with poe-b.bin",
+        "10.0.5.11 current: POE Clock Type B (letter A) holds poe-b.bin since 2031-07-14T18:02:00.000Z "
+        "(the history's latest flash of 02:5a:00:00:00:11)",
+    }));
+    QCOMPARE(plan.question(), QStringLiteral("Update 4 devices?"));
     QHash<quint32, UpdatePlan::Device> settled;
     for (const UpdatePlan::Device &device : plan.settled())
         settled.insert(device.finding.address, device);
-    QCOMPARE(settled.size(), 3);
-    QCOMPARE(fleetResultText(settled.value(0x0A000502).result), QStringLiteral("no-image"));
-    QCOMPARE(settled.value(0x0A000502).error, QStringLiteral("no image for kind POE Clock Type B (letter E)"));
-    QCOMPARE(fleetResultText(settled.value(0x0A000503).result), QStringLiteral("wants-password"));
-    QVERIFY(settled.value(0x0A000503).error.contains("given password"));
-    QCOMPARE(fleetResultText(settled.value(0x0A000504).result), QStringLiteral("kind-unknown"));
+    const QHash<quint32, QString> results{{0x0A000502, "no-image"}, {0x0A000503, "wants-password"},
+                                          {0x0A000504, "kind-unknown"}, {0x0A000505, "current"},
+                                          {0x0A000508, "flash-failed"}, {0x0A000509, "not-on-segment"},
+                                          {0x0A00050B, "current"}};
+    QCOMPARE(settled.size(), results.size());
+    for (auto it = results.cbegin(); it != results.cend(); ++it)
+        QCOMPARE(fleetResultText(settled.value(it.key()).result), it.value());
+    QVERIFY(settled.value(0x0A000505).error.isEmpty());
+
+    rules.reinstall = true;
+    rules.canaries = 0;
+    UpdatePlan again(findings, images, rules);
+    QCOMPARE(again.question(), QStringLiteral("Update 6 devices?"));
+    QVERIFY(std::none_of(again.toUpdate().cbegin(), again.toUpdate().cend(),
+                         [](const UpdatePlan::Device &device) { return device.canary; }));
 
     plan.skipAll("dry run");
     QVERIFY(plan.toUpdate().isEmpty());
     QVERIFY(plan.question().isEmpty());
-    QCOMPARE(plan.settled().size(), 5);
+    QCOMPARE(plan.settled().size(), findings.size());
     QCOMPARE(fleetResultText(plan.settled().last().result), QStringLiteral("skipped"));
     QCOMPARE(plan.settled().last().error, QStringLiteral("dry run"));
+}
+
+void FleetPartsTest::readsTheFailureBudget_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("budget");
+    QTest::newRow("default: a tenth, rounded down") << QStringList() << 25 << 2;
+    QTest::newRow("default, fewer than ten") << QStringList() << 9 << 0;
+    QTest::newRow("a count") << QStringList{"--max-failures", "3"} << 2 << 3;
+    QTest::newRow("a percentage") << QStringList{"--max-failures", "50%"} << 7 << 3;
+    QTest::newRow("over 100%") << QStringList{"--max-failures", "101%"} << 7 << -1;
+    QTest::newRow("a word") << QStringList{"--max-failures", "few"} << 7 << -1;
+    QTest::newRow("a scan") << QStringList{"--canary", "2"} << 7 << -1;
+}
+
+void FleetPartsTest::readsTheFailureBudget()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, devices);
+    QFETCH(int, budget);
+    const bool scan = arguments.contains("--canary");
+    QList<QByteArray> words{"zudiruv-fleet", scan ? "scan" : "update"};
+    if (!scan)
+        words << "--images" << "images";
+    for (const QString &argument : arguments)
+        words << argument.toUtf8();
+    words << "10.0.5.1";
+    std::vector<const char *> argv;
+    for (const QByteArray &word : words)
+        argv.push_back(word.constData());
+    FleetOptions options;
+    int exitCode = -1;
+    const bool parsed = parseFleetOptions(int(argv.size()), argv.data(), &options, &exitCode);
+    QCOMPARE(parsed, budget >= 0);
+    if (parsed)
+        QCOMPARE(failureBudget(options, devices), budget);
+    else
+        QCOMPARE(exitCode, 2);
 }
 
 void FleetPartsTest::sweepsForHostsThatAcceptConnections()

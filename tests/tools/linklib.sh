@@ -30,6 +30,9 @@ eflash_runner=()
 # What flash_over_link runs between starting the device and the flasher.
 before_flasher=:
 
+# Further namespaces a test makes; removed with the two above.
+extra_namespaces=()
+
 work=$(mktemp -d)
 # Readable for the runs that drop privileges.
 chmod 755 "$work"
@@ -71,6 +74,8 @@ cleanup() {
     [ -z "$wine_prefix" ] || WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null
     ip netns del "$host_ns" 2>/dev/null
     ip netns del "$device_ns" 2>/dev/null
+    local namespace
+    for namespace in "${extra_namespaces[@]}"; do ip netns del "$namespace" 2>/dev/null; done
     [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -131,7 +136,7 @@ make_link() {
 
 # Device N of a fleet: its address and MAC address.
 device_address() { echo "198.18.0.$((10 + $1))"; }
-device_mac() { printf '02:5a:00:00:20:%02x' "$1"; }
+device_mac() { printf '%s:%02x' "${fleet_mac_prefix:-02:5a:00:00:20}" "$1"; }
 
 # make_fleet COUNT: devices 1..COUNT in the device namespace, each on an
 # interface of its own with its own MAC and address, bridged to the

@@ -48,6 +48,12 @@ void BootLoaderSim::start(std::function<void(const Result &)> onFinished, std::f
     });
 }
 
+void BootLoaderSim::setSettings(const Settings &settings)
+{
+    wait();
+    m_settings = settings;
+}
+
 void BootLoaderSim::stop()
 {
     m_stopRequested = true;

@@ -82,6 +82,9 @@ public:
         std::string errorMessage = "Disk full";
         // Falls silent (as if switched off) once this block has arrived.
         int silentAfterBlock = 0;
+        // Takes the last block but never acknowledges it and keeps nothing,
+        // as a boot loader that drops the image and starts its old firmware.
+        bool dropFinalAck = false;
         // A poor link: every packet of the session, each way.
         LinkImpairment::Settings link;
 
@@ -125,6 +128,8 @@ public:
     void start(std::function<void(const Result &)> onFinished = {}, std::function<void()> onEntered = {});
     void stop();
     void wait();
+    // For the next session; waits for a running one to end first.
+    void setSettings(const Settings &settings);
     bool isRunning() const { return m_running; }
     // The last session's outcome; complete once it has finished.
     Result result() const;

@@ -204,6 +204,8 @@ bool BootSession::takeBlock(const DeviceSocket &socket, const Bytes &packet)
     ++m_expectedBlock;
     if (m_settings.silentAfterBlock == block)
         throw SessionEnd{Outcome::Aborted, "fell silent after block " + std::to_string(block)};
+    if (m_settings.dropFinalAck && size < tftpBlockSize)
+        throw SessionEnd{Outcome::Aborted, "dropped the last block's acknowledgement and kept the old image"};
     const bool slower = m_settings.slowerFromBlock > 0 && block >= m_settings.slowerFromBlock;
     pause(slower ? m_settings.laterBlockWrite : m_settings.blockWrite);
     if (m_settings.slowAckEvery > 0 && block % m_settings.slowAckEvery == 0)

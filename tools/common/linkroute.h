@@ -18,6 +18,8 @@ struct LinkRoute
     std::string interfaceName;
     in_addr source{};
     bool viaGateway = false;
+    // The router, when viaGateway.
+    in_addr gateway{};
     // The destination is one of this host's own addresses.
     bool isLocal = false;
     bool isLoopback = false;

@@ -105,8 +105,10 @@ std::optional<LinkRoute> askRoute(int fd, in_addr destination, std::string *erro
                 std::memcpy(&route.interfaceIndex, RTA_DATA(item), sizeof(int));
             else if (item->rta_type == RTA_PREFSRC)
                 std::memcpy(&route.source, RTA_DATA(item), sizeof route.source);
-            else if (item->rta_type == RTA_GATEWAY)
+            else if (item->rta_type == RTA_GATEWAY) {
                 route.viaGateway = true;
+                std::memcpy(&route.gateway, RTA_DATA(item), sizeof route.gateway);
+            }
         }
     }
     if (route.interfaceIndex <= 0) {

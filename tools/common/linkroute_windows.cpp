@@ -89,6 +89,7 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
         interfaceIndex = row.InterfaceIndex;
         route.source = source.Ipv4.sin_addr;
         route.viaGateway = row.NextHop.si_family == AF_INET && row.NextHop.Ipv4.sin_addr.s_addr != 0;
+        route.gateway = row.NextHop.Ipv4.sin_addr;
     } else if (result == ERROR_NOT_SUPPORTED) {
         // Wine has only the older call, which names no source address: the
         // interface's first address is taken then.
@@ -96,6 +97,7 @@ std::optional<LinkRoute> lookupRoute(in_addr destination, std::string *error)
         result = GetBestRoute(destination.s_addr, 0, &oldRow);
         interfaceIndex = oldRow.dwForwardIfIndex;
         route.viaGateway = oldRow.dwForwardType == MIB_IPROUTE_TYPE_INDIRECT;
+        route.gateway.s_addr = oldRow.dwForwardNextHop;
     }
     if (result != NO_ERROR) {
         *error = windowsErrorText(result);

@@ -5,9 +5,27 @@
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+
+bool humanOutputToError = false;
+
+} // namespace
+
 void printOut(const QString &text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stdout);
+    FILE *stream = humanOutputToError ? stderr : stdout;
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+void moveHumanOutputToError()
+{
+    humanOutputToError = true;
+}
+
+void printForMachine(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
 
@@ -19,7 +37,7 @@ void printError(const QString &text)
 
 bool outputIsTerminal()
 {
-    return isatty(STDOUT_FILENO) == 1;
+    return isatty(humanOutputToError ? STDERR_FILENO : STDOUT_FILENO) == 1;
 }
 
 bool errorIsTerminal()

@@ -45,6 +45,7 @@ void DeviceVerifier::attempt()
     connect(conversation, &DeviceConversation::probed, this, [this](const DeviceFinding &finding) {
         const bool refused = finding.state == DeviceFinding::State::WantsPassword;
         if (finding.velquor && !refused && finding.letter == m_letter) {
+            m_answer = finding;
             emit done(QString());
             return;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "devicefinding.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -21,6 +23,9 @@ public:
     ~DeviceVerifier() override;
 
     void start();
+    // The device's answer that ended a good check: its update page is a new
+    // one after the reboot.
+    const DeviceFinding &answer() const { return m_answer; }
 
 signals:
     // `error` empty: the device is back with its kind.
@@ -36,6 +41,7 @@ private:
     QString m_letter;
     int m_seconds;
     QString m_lastSeen;
+    DeviceFinding m_answer;
     QElapsedTimer m_clock;
     std::unique_ptr<DeviceConversation> m_conversation;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "boundprocess.h"
+
 #include <QHash>
 #include <QObject>
 #include <QProcess>
@@ -64,7 +66,7 @@ private:
     QString m_flasher;
     QVector<Device> m_devices;
     QHash<QString, State> m_states;
-    QProcess m_process;
+    BoundProcess m_process;
 };
 
 Q_DECLARE_METATYPE(FlashBatch::Outcome)

@@ -48,6 +48,7 @@ QByteArray FleetReport::toJson() const
     const QJsonObject root{
         {QStringLiteral("started"), timeText(m_started)},
         {QStringLiteral("finished"), timeText(m_finished)},
+        {QStringLiteral("stopped"), textOrNull(m_stopped)},
         {QStringLiteral("devices"), devices},
     };
     return QJsonDocument(root).toJson(QJsonDocument::Indented);

@@ -27,6 +27,8 @@ public:
     void markStarted() { m_started = QDateTime::currentDateTimeUtc(); }
     void markFinished() { m_finished = QDateTime::currentDateTimeUtc(); }
     void add(const Entry &entry) { m_entries.append(entry); }
+    // Why the run left devices untouched: a canary, the failure budget, Ctrl-C.
+    void setStopped(const QString &reason) { m_stopped = reason; }
     const QVector<Entry> &entries() const { return m_entries; }
 
     QByteArray toJson() const;
@@ -36,5 +38,6 @@ public:
 private:
     QDateTime m_started;
     QDateTime m_finished;
+    QString m_stopped;
     QVector<Entry> m_entries;
 };

@@ -79,6 +79,8 @@ int FleetRun::start()
         connect(m_update, &FleetUpdate::finished, this, [this](int exitCode) {
             for (const FleetReport::Entry &entry : m_update->entries())
                 m_report.add(entry);
+            if (!m_update->stopReason().isEmpty())
+                m_report.setStopped(m_update->stopReason());
             finish(m_interrupted ? 1 : exitCode);
         });
     }
@@ -115,6 +117,7 @@ void FleetRun::interrupt()
     if (m_interrupted)
         return;
     m_interrupted = true;
+    m_report.setStopped(QStringLiteral("interrupted"));
     printError(QStringLiteral("\nInterrupted: no further device is started; waiting for those in flight.\n"));
     m_scanner->stop();
     if (m_update)
@@ -181,6 +184,8 @@ void FleetRun::addScanEntries(FleetResult result, const QString &error)
 void FleetRun::finish(int exitCode)
 {
     m_report.markFinished();
+    if (m_options.json)
+        printForMachine(m_report.toJson());
     if (!m_options.reportFile.isEmpty()) {
         QString error;
         if (!m_report.write(m_options.reportFile, &error)) {

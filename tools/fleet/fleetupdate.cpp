@@ -6,14 +6,15 @@
 #include "ipv4text.h"
 #include "openfilebudget.h"
 #include "progressview.h"
+#include "segmentcheck.h"
 #include "toollocator.h"
-#include "updateplan.h"
 
 #include "flash/flashhistory.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,21 +23,27 @@ namespace {
 
 constexpr int probeWindowMs = 3000;
 
+QString plural(int count, const char *word)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(word)).arg(QLatin1String(count == 1 ? "" : "s"));
+}
+
 } // namespace
 
 struct FleetUpdate::Device
 {
-    DeviceFinding finding;
+    UpdatePlan::Device planned;
     QString address;
-    const ImageCatalog::Image *image = nullptr;
+    Stage stage = Stage::Queued;
+    int flashes = 0;
+    // The last flash's "ERROR: unconfirmed:" line; empty after a confirmed one.
+    QString unconfirmedLine;
     QElapsedTimer clock;
     QDateTime flashStart;
     std::unique_ptr<DeviceConversation> uploader;
     std::unique_ptr<DeviceVerifier> verifier;
     bool codeUploaded = false;
     int codeStatus = 0;
-    bool flashStarted = false;
-    bool done = false;
 };
 
 FleetUpdate::FleetUpdate(const FleetOptions &options, ProbeEngine *engine, QObject *parent)
@@ -46,6 +53,8 @@ FleetUpdate::FleetUpdate(const FleetOptions &options, ProbeEngine *engine, QObje
 {
     // Each device in flight holds a worker's sockets, like a scanned one.
     m_options.parallel = devicesInFlightLimit(m_options.parallel);
+    m_historyPath = m_options.historyFile.isEmpty() ? QDir::current().filePath(QLatin1String(FlashHistory::fileName))
+                                                    : m_options.historyFile;
 }
 
 FleetUpdate::~FleetUpdate() = default;
@@ -60,7 +69,18 @@ bool FleetUpdate::prepareImages(QString *error)
         return false;
     for (const QString &ignored : m_images.ignored())
         printError(QStringLiteral("zudiruv-fleet: ignoring %1: it carries no Velquor trailer\n").arg(ignored));
+    if (!m_history.load(m_historyPath, error))
+        return false;
+    if (m_history.unreadableLines() > 0)
+        printError(QStringLiteral("zudiruv-fleet: skipping %1 in %2\n")
+                       .arg(plural(m_history.unreadableLines(), "unreadable line"), m_historyPath));
     if (!m_options.dryRun) {
+        // Without its history a resumed run could not tell what is current.
+        const QString historyFolder = QFileInfo(m_historyPath).absolutePath();
+        if (!QFileInfo(historyFolder).isDir()) {
+            *error = QStringLiteral("the history's folder %1 does not exist").arg(historyFolder);
+            return false;
+        }
         const LocatedTool flasher = locateTool(QStringLiteral("eflash.exe"));
         if (flasher.path.isEmpty()) {
             *error = flasher.error;
@@ -75,35 +95,35 @@ void FleetUpdate::start(const QVector<DeviceFinding> &findings)
 {
     auto adopt = [this](const UpdatePlan::Device &planned) {
         auto device = std::make_unique<Device>();
-        device->finding = planned.finding;
+        device->planned = planned;
         device->address = formatIpv4(planned.finding.address);
-        device->image = planned.image;
         device->clock.start();
         Device *raw = device.get();
         m_devices.push_back(std::move(device));
         return raw;
     };
 
-    UpdatePlan plan(findings, m_images);
-    for (const QString &line : plan.matchLines())
+    UpdatePlan::Rules rules;
+    rules.history = &m_history;
+    rules.reinstall = m_options.reinstall;
+    rules.canaries = m_options.canary;
+    rules.offSegment = offSegmentReason;
+    UpdatePlan plan(findings, m_images, rules);
+    for (const QString &line : plan.lines())
         printOut(line + QLatin1Char('\n'));
-    // Those that cannot be updated are told before the question.
-    const int settledFirst = plan.settled().size();
-    for (const UpdatePlan::Device &settled : plan.settled())
-        finishDevice(adopt(settled), settled.result, settled.error);
     const int candidates = plan.toUpdate().size();
     if (m_options.dryRun) {
         plan.skipAll(QStringLiteral("dry run"));
-        printOut(QStringLiteral("Dry run: %1 device%2 would be updated; nothing sent.\n")
-                     .arg(candidates).arg(QLatin1String(candidates == 1 ? "" : "s")));
+        printOut(QStringLiteral("Dry run: %1 would be flashed; nothing sent.\n").arg(plural(candidates, "device")));
     } else if (candidates > 0 && !m_options.yes && !askYesNo(plan.question())) {
         plan.skipAll(QStringLiteral("not confirmed"));
         printOut(QStringLiteral("Nothing sent.\n"));
     }
-    for (int at = settledFirst; at < plan.settled().size(); ++at)
-        finishDevice(adopt(plan.settled().at(at)), plan.settled().at(at).result, plan.settled().at(at).error);
+    for (const UpdatePlan::Device &settled : plan.settled())
+        conclude(adopt(settled), settled.result, settled.error, settled.note);
     for (const UpdatePlan::Device &planned : plan.toUpdate())
         m_queue.append(adopt(planned));
+    m_failureBudget = failureBudget(m_options, m_queue.size());
     if (!m_queue.isEmpty()) {
         m_view = new ProgressView(outputIsTerminal(), m_queue.size(), this);
         pump();
@@ -113,87 +133,108 @@ void FleetUpdate::start(const QVector<DeviceFinding> &findings)
 
 void FleetUpdate::stop()
 {
-    if (m_stopping)
+    if (m_interrupted)
         return;
-    m_stopping = true;
-    m_queue.clear();
-    m_waitingForFlash.clear();
+    m_interrupted = true;
     for (const std::unique_ptr<Device> &held : m_devices) {
         Device *device = held.get();
-        if (device->done || device->flashStarted)
-            continue;
-        if (device->uploader) {
-            // Activated, but nothing sent yet.
-            --m_active;
+        if (device->stage == Stage::Queued || (device->stage == Stage::Waiting && device->flashes == 0)) {
             device->uploader.reset();
+            conclude(device, FleetResult::Skipped, QStringLiteral("interrupted before it was started"));
+        } else if (device->stage == Stage::Waiting) {
+            conclude(device, FleetResult::Unconfirmed,
+                     QStringLiteral("%1; interrupted before it was flashed again").arg(device->unconfirmedLine));
         }
-        finishDevice(device, FleetResult::Skipped, QStringLiteral("interrupted before it was started"));
-        if (m_view)
-            m_view->finishDevice(device->address, fleetResultText(FleetResult::Skipped) + QStringLiteral(" (interrupted)"), false);
     }
+    m_queue.clear();
+    m_waiting.clear();
     finishIfIdle();
+}
+
+void FleetUpdate::setStage(Device *device, Stage stage)
+{
+    device->stage = stage;
+    if (!m_view)
+        return;
+    const bool again = device->flashes > 0 && stage != Stage::Verifying;
+    const char *text = nullptr;
+    switch (stage) {
+    case Stage::Waiting: text = "waiting"; break;
+    case Stage::Uploading: text = "uploading"; break;
+    case Stage::Flashing: text = again ? "flashing again" : "flashing"; break;
+    case Stage::Verifying: text = "verifying"; break;
+    case Stage::Queued:
+    case Stage::Done:
+        return;
+    }
+    m_view->setStage(device->address, device->planned.finding.deviceText, QLatin1String(text));
+}
+
+int FleetUpdate::inFlight() const
+{
+    return int(std::count_if(m_devices.cbegin(), m_devices.cend(), [](const std::unique_ptr<Device> &device) {
+        return device->stage != Stage::Queued && device->stage != Stage::Done;
+    }));
+}
+
+bool FleetUpdate::canariesPending() const
+{
+    return std::any_of(m_devices.cbegin(), m_devices.cend(), [](const std::unique_ptr<Device> &device) {
+        return device->planned.canary && device->stage != Stage::Done;
+    });
 }
 
 void FleetUpdate::pump()
 {
-    while (!m_stopping && !m_queue.isEmpty() && m_active < m_options.parallel) {
-        Device *device = m_queue.takeFirst();
-        ++m_active;
+    while (!m_interrupted && m_haltReason.isEmpty() && !m_queue.isEmpty() && inFlight() < m_options.parallel) {
+        Device *device = m_queue.first();
+        // The canaries, first in the queue, go alone.
+        if (!device->planned.canary && canariesPending())
+            break;
+        m_queue.removeFirst();
         device->clock.restart();
-        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->finding.address, probeWindowMs);
-        m_waitingForFlash.append(device);
-        m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("waiting"));
+        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->planned.finding.address, probeWindowMs);
+        m_waiting.append(device);
+        setStage(device, Stage::Waiting);
     }
     startFlashIfIdle();
+    finishIfIdle();
 }
 
 void FleetUpdate::startFlashIfIdle()
 {
-    if (m_batch || !m_preparing.isEmpty() || m_waitingForFlash.isEmpty() || m_stopping)
+    if (m_batch || !m_preparing.isEmpty() || m_waiting.isEmpty())
         return;
     QStringList macsInRun;
-    for (int at = 0; at < m_waitingForFlash.size();) {
-        Device *device = m_waitingForFlash.at(at);
-        const QString mac = device->finding.mac.toLower().replace(QLatin1Char('-'), QLatin1Char(':'));
+    for (int at = 0; at < m_waiting.size();) {
+        Device *device = m_waiting.at(at);
+        const QString mac = device->planned.finding.mac.toLower().replace(QLatin1Char('-'), QLatin1Char(':'));
         if (macsInRun.contains(mac)) {
             // The flasher answers boot loaders by MAC: one run, one device per MAC.
             ++at;
             continue;
         }
-        m_waitingForFlash.removeAt(at);
-        if (mac.isEmpty()) {
-            --m_active;
-            device->uploader.reset();
-            finishDevice(device, FleetResult::FlashFailed, QStringLiteral("no MAC address: arpping.exe had no answer"));
-            m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": no MAC address"), false);
-            continue;
-        }
+        m_waiting.removeAt(at);
         macsInRun.append(mac);
-        device->flashStarted = true;
         m_preparing.append(device);
-    }
-    if (m_preparing.isEmpty()) {
-        pump();
-        finishIfIdle();
-        return;
     }
     // As the screen does, the code goes out before the flasher starts; but
     // the flasher waits for the upload to end, since the magic packet takes
     // the device's web interface away. Its outcome changes nothing, as on
     // the screen.
     m_uploadsPending = 0;
-    for (Device *device : m_preparing) {
-        if (device->finding.updateCode.isEmpty())
+    for (Device *device : qAsConst(m_preparing)) {
+        setStage(device, Stage::Uploading);
+        if (device->planned.finding.updateCode.isEmpty())
             continue;
         ++m_uploadsPending;
         device->codeUploaded = true;
-        m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("uploading"));
         connect(device->uploader.get(), &DeviceConversation::uploaded, this, [this, device](int status) {
             device->codeStatus = std::max(0, status);
             if (--m_uploadsPending == 0)
                 launchBatch();
         });
-        device->uploader->upload(device->finding.password, device->finding.updateCode);
+        device->uploader->upload(device->planned.finding.password, device->planned.finding.updateCode);
     }
     if (m_uploadsPending == 0)
         launchBatch();
@@ -202,10 +243,10 @@ void FleetUpdate::startFlashIfIdle()
 void FleetUpdate::launchBatch()
 {
     QVector<FlashBatch::Device> batch;
-    for (Device *device : m_preparing) {
-        batch.append({device->address, device->finding.mac, device->image->stagedPath});
+    for (Device *device : qAsConst(m_preparing)) {
+        batch.append({device->address, device->planned.finding.mac, device->planned.image->stagedPath});
         device->flashStart = QDateTime::currentDateTimeUtc();
-        m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("flashing"));
+        setStage(device, Stage::Flashing);
     }
     m_preparing.clear();
     m_batch = new FlashBatch(m_flasher, batch, this);
@@ -225,22 +266,24 @@ void FleetUpdate::launchBatch()
 
 void FleetUpdate::flashDone(Device *device, const FlashBatch::Outcome &outcome)
 {
+    ++device->flashes;
     recordFlash(device, outcome);
     switch (outcome.kind) {
     case FlashBatch::Outcome::Kind::Flashed:
-        verify(device, QString());
+        device->unconfirmedLine.clear();
+        verify(device);
         return;
     case FlashBatch::Outcome::Kind::Unconfirmed:
-        // Only the device's answer can tell whether the last block landed.
-        verify(device, outcome.error);
+        // The device may have dropped the image and started its old
+        // firmware, which answers with the same kind: only a confirmed flash
+        // proves it. It is checked back, then flashed once more.
+        device->unconfirmedLine = outcome.error;
+        verify(device);
         return;
     case FlashBatch::Outcome::Kind::Failed:
         break;
     }
-    --m_active;
     finishDevice(device, FleetResult::FlashFailed, outcome.error);
-    m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": ") + outcome.error, false);
-    pump();
 }
 
 void FleetUpdate::recordFlash(const Device *device, const FlashBatch::Outcome &outcome)
@@ -249,93 +292,187 @@ void FleetUpdate::recordFlash(const Device *device, const FlashBatch::Outcome &o
     record.time = device->flashStart;
     record.tool = QStringLiteral("zudiruv-fleet");
     record.address = device->address;
-    record.mac = device->finding.mac;
-    record.kind = device->finding.deviceText;
-    record.letter = device->finding.letter;
-    record.image = device->image->fileName;
-    record.imageSha256 = device->image->sha256;
+    record.mac = device->planned.finding.mac;
+    record.kind = device->planned.finding.deviceText;
+    record.letter = device->planned.finding.letter;
+    record.image = device->planned.image->fileName;
+    record.imageSha256 = device->planned.image->sha256;
     record.codeUploaded = device->codeUploaded;
     record.codeStatus = device->codeStatus;
-    record.result = outcome.kind == FlashBatch::Outcome::Kind::Flashed ? QStringLiteral("complete") : QStringLiteral("failed");
+    record.result = outcome.kind == FlashBatch::Outcome::Kind::Flashed     ? QStringLiteral("complete")
+                  : outcome.kind == FlashBatch::Outcome::Kind::Unconfirmed ? QStringLiteral("unconfirmed")
+                                                                           : QStringLiteral("failed");
     record.exitStatus = outcome.exitStatus;
     record.errors = outcome.errors;
     QString error;
-    if (!FlashHistory::append(QDir::currentPath(), record, &error))
+    if (!FlashHistory::appendToFile(m_historyPath, record, &error))
         printError(QStringLiteral("zudiruv-fleet: %1 not recorded in the history: %2\n").arg(device->address, error));
 }
 
-void FleetUpdate::verify(Device *device, const QString &unconfirmedLine)
+void FleetUpdate::verify(Device *device)
 {
-    m_view->setStage(device->address, device->finding.deviceText, QStringLiteral("verifying"));
-    device->verifier = std::make_unique<DeviceVerifier>(m_engine, device->finding.address, device->finding.password,
-                                                        device->finding.letter, m_options.verifySeconds);
-    connect(device->verifier.get(), &DeviceVerifier::done, this, [this, device, unconfirmedLine](const QString &verifyError) {
-        --m_active;
-        if (verifyError.isEmpty()) {
-            const QString note = unconfirmedLine.isEmpty()
-                ? QString()
-                : QStringLiteral("the last block's acknowledgement never came, but the device came back with its kind");
-            finishDevice(device, FleetResult::Updated, QString(), note);
-            m_view->finishDevice(device->address,
-                                 fleetResultText(FleetResult::Updated) + QStringLiteral(" (%1 s)%2").arg(device->clock.elapsed() / 1000.0, 0, 'f', 1)
-                                     .arg(note.isEmpty() ? QString() : QStringLiteral("; ") + note), true);
-        } else if (!unconfirmedLine.isEmpty()) {
-            const QString error = QStringLiteral("%1; then it %2").arg(unconfirmedLine, verifyError);
-            finishDevice(device, FleetResult::FlashFailed, error);
-            m_view->finishDevice(device->address, fleetResultText(FleetResult::FlashFailed) + QStringLiteral(": ") + error, false);
-        } else {
-            finishDevice(device, FleetResult::NotBack, verifyError);
-            m_view->finishDevice(device->address, fleetResultText(FleetResult::NotBack) + QStringLiteral(": ") + verifyError, false);
-        }
-        pump();
-        finishIfIdle();
-    });
+    setStage(device, Stage::Verifying);
+    const DeviceFinding &finding = device->planned.finding;
+    device->verifier = std::make_unique<DeviceVerifier>(m_engine, finding.address, finding.password, finding.letter,
+                                                        m_options.verifySeconds);
+    connect(device->verifier.get(), &DeviceVerifier::done, this,
+            [this, device](const QString &error) { verified(device, error); });
     device->verifier->start();
+}
+
+void FleetUpdate::verified(Device *device, const QString &error)
+{
+    const QString &unconfirmed = device->unconfirmedLine;
+    if (unconfirmed.isEmpty()) {
+        if (error.isEmpty())
+            finishDevice(device, FleetResult::Updated, QString());
+        else
+            finishDevice(device, FleetResult::NotBack, error);
+        return;
+    }
+    if (!error.isEmpty()) {
+        finishDevice(device, device->flashes == 1 ? FleetResult::FlashFailed : FleetResult::NotBack,
+                     QStringLiteral("%1; then it %2").arg(unconfirmed, error));
+        return;
+    }
+    if (device->flashes > 1) {
+        finishDevice(device, FleetResult::Unconfirmed,
+                     QStringLiteral("%1, twice; it answers with its kind, which does not tell which image it runs: "
+                                    "run the update again, and if it stays unconfirmed check its link and its "
+                                    "firmware on site").arg(unconfirmed));
+        return;
+    }
+    if (m_interrupted) {
+        finishDevice(device, FleetResult::Unconfirmed,
+                     QStringLiteral("%1; interrupted before it was flashed again").arg(unconfirmed));
+        return;
+    }
+    // Back from its reboot with a new update page: its code for the second flash.
+    device->planned.finding.updateCode = device->verifier->answer().updateCode;
+    device->codeUploaded = false;
+    device->codeStatus = 0;
+    QTimer::singleShot(0, this, [this, device] {
+        device->verifier.reset();
+        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->planned.finding.address, probeWindowMs);
+        m_waiting.append(device);
+        setStage(device, Stage::Waiting);
+        startFlashIfIdle();
+    });
 }
 
 void FleetUpdate::finishDevice(Device *device, FleetResult result, const QString &error, const QString &note)
 {
-    device->done = true;
+    conclude(device, result, error, note);
+    if (isFleetFailure(result)) {
+        ++m_failures;
+        if (device->planned.canary) {
+            halt(QStringLiteral("the canary %1 was not updated").arg(device->address));
+        } else if (m_failures > m_failureBudget) {
+            halt(QStringLiteral("%1 failed, more than the %2 allowed (--max-failures %3%4)")
+                     .arg(plural(m_failures, "device")).arg(m_failureBudget).arg(m_options.maxFailures)
+                     .arg(QLatin1String(m_options.maxFailuresIsPercent ? "%" : "")));
+        }
+    }
+    pump();
+}
+
+void FleetUpdate::conclude(Device *device, FleetResult result, const QString &error, const QString &note)
+{
+    const bool started = device->stage != Stage::Queued;
+    device->stage = Stage::Done;
     FleetReport::Entry entry;
-    entry.device = device->finding;
-    if (device->image) {
-        entry.image = device->image->fileName;
-        entry.imageSha256 = device->image->sha256;
+    entry.device = device->planned.finding;
+    if (device->planned.image) {
+        entry.image = device->planned.image->fileName;
+        entry.imageSha256 = device->planned.image->sha256;
     }
     entry.result = result;
     entry.error = error;
     entry.note = note;
-    entry.seconds = device->clock.elapsed() / 1000.0;
+    entry.seconds = started ? device->clock.elapsed() / 1000.0 : 0;
     m_entries.append(entry);
-    if (!m_view && result != FleetResult::Skipped)
-        printOut(QStringLiteral("%1 %2: %3\n").arg(device->address, fleetResultText(result), error));
+    if (m_view) {
+        QString text = fleetResultText(result);
+        if (result == FleetResult::Updated)
+            text += QStringLiteral(" (%1 s)").arg(entry.seconds, 0, 'f', 1);
+        else if (!error.isEmpty())
+            text += QStringLiteral(": ") + error;
+        m_view->finishDevice(device->address, text, result == FleetResult::Updated);
+    }
     // Its worker goes once nothing more can be on its way.
-    if (device->uploader && result != FleetResult::Skipped)
-        QTimer::singleShot(0, this, [device] { device->uploader.reset(); device->verifier.reset(); });
+    QTimer::singleShot(0, this, [device] {
+        device->uploader.reset();
+        device->verifier.reset();
+    });
+}
+
+void FleetUpdate::halt(const QString &reason)
+{
+    if (!m_haltReason.isEmpty())
+        return;
+    m_haltReason = reason;
+    const QString why = QStringLiteral("stopped: %1").arg(reason);
+    for (Device *device : qAsConst(m_queue))
+        conclude(device, FleetResult::NotStarted, why);
+    m_queue.clear();
+    // Those waiting for the flasher have had nothing sent; a device waiting
+    // for its second flash has started and goes on.
+    for (int at = 0; at < m_waiting.size();) {
+        Device *device = m_waiting.at(at);
+        if (device->flashes > 0) {
+            ++at;
+            continue;
+        }
+        m_waiting.removeAt(at);
+        conclude(device, FleetResult::NotStarted, why);
+    }
 }
 
 void FleetUpdate::finishIfIdle()
 {
-    if (m_finished || m_active > 0 || m_batch || !m_preparing.isEmpty() || (!m_queue.isEmpty() && !m_stopping))
+    if (m_finished || inFlight() > 0 || m_batch || !m_queue.isEmpty())
         return;
     m_finished = true;
     if (m_view)
         m_view->close();
-    const int updated = int(std::count_if(m_entries.cbegin(), m_entries.cend(), [](const FleetReport::Entry &entry) {
-        return entry.result == FleetResult::Updated;
-    }));
-    const bool dryRunComplete = m_options.dryRun && std::all_of(m_entries.cbegin(), m_entries.cend(),
-        [](const FleetReport::Entry &entry) { return entry.result == FleetResult::Skipped; });
-    if (!m_options.dryRun)
-        printOut(QStringLiteral("Updated %1 of %2 Velquor devices.\n").arg(updated).arg(m_entries.size()));
-    const int exitCode = updated == m_entries.size() || dryRunComplete ? 0 : 1;
-    QTimer::singleShot(0, this, [this, exitCode] { emit finished(exitCode); });
+    auto count = [this](FleetResult result) {
+        return int(std::count_if(m_entries.cbegin(), m_entries.cend(),
+                                 [result](const FleetReport::Entry &entry) { return entry.result == result; }));
+    };
+    if (!m_options.dryRun) {
+        QString summary = QStringLiteral("Updated %1 of %2 Velquor devices").arg(count(FleetResult::Updated)).arg(m_entries.size());
+        for (const FleetResult result : {FleetResult::Current, FleetResult::Unconfirmed, FleetResult::NotStarted}) {
+            if (count(result) > 0)
+                summary += QStringLiteral(", %1 %2").arg(count(result)).arg(fleetResultText(result));
+        }
+        printOut(summary + QStringLiteral(".\n"));
+    }
+    if (!m_haltReason.isEmpty())
+        printOut(QStringLiteral("Stopped: %1; the devices not started are untouched.\n").arg(m_haltReason));
+    QTimer::singleShot(0, this, [this] { emit finished(exitCode()); });
+}
+
+int FleetUpdate::exitCode() const
+{
+    int current = 0, done = 0, unconfirmed = 0;
+    for (const FleetReport::Entry &entry : m_entries) {
+        current += entry.result == FleetResult::Current;
+        unconfirmed += entry.result == FleetResult::Unconfirmed;
+        done += entry.result == FleetResult::Current
+             || entry.result == (m_options.dryRun ? FleetResult::Skipped : FleetResult::Updated);
+    }
+    const int all = m_entries.size();
+    if (all > 0 && current == all)
+        return 3;
+    if (done == all)
+        return 0;
+    return done + unconfirmed == all ? 4 : 1;
 }
 
 FleetUpdate::Device *FleetUpdate::deviceAt(const QString &address)
 {
     for (const std::unique_ptr<Device> &device : m_devices) {
-        if (device->address == address && !device->done)
+        if (device->address == address && device->stage == Stage::Flashing)
             return device.get();
     }
     return nullptr;

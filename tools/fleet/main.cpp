@@ -1,3 +1,4 @@
+#include "consoleoutput.h"
 #include "fleetoptions.h"
 #include "fleetrun.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char *argv[])
     if (!parseFleetOptions(argc, argv, &options, &exitCode))
         return exitCode;
 
+    if (options.json)
+        moveHumanOutputToError();
     FleetRun run(options);
     QObject::connect(&run, &FleetRun::done, &app, &QCoreApplication::exit);
     exitCode = run.start();

@@ -24,6 +24,8 @@ void ProgressView::setStage(const QString &address, const QString &kind, const Q
 {
     Line &line = m_lines[address];
     line.kind = kind;
+    if (line.stage != stage)
+        line.lastPrintedStep = -1;
     line.stage = stage;
     if (m_terminal)
         scheduleRedraw();

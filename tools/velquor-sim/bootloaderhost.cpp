@@ -79,6 +79,7 @@ bool BootLoaderHost::start()
     settings.errorAtBlock = m_settings.errorAtBlock;
     settings.blockWrite = std::chrono::milliseconds(m_settings.blockWriteMs);
     settings.link = m_settings.link;
+    m_sessionSettings = settings;
     m_simulator = std::make_unique<BootLoaderSim>(settings);
     startSession();
     return true;
@@ -86,6 +87,8 @@ bool BootLoaderHost::start()
 
 void BootLoaderHost::startSession()
 {
+    m_sessionSettings.dropFinalAck = m_flashes < m_settings.dropFinalAckFlashes;
+    m_simulator->setSettings(m_sessionSettings);
     // Both are called on the session's own thread; the log, the signals and
     // the next session belong to this object's thread.
     m_simulator->start(
@@ -102,6 +105,7 @@ void BootLoaderHost::sessionEnded(const BootLoaderSim::Result &result)
         return;
     // A session that saw no magic packet is just the boot loader waiting.
     if (result.magicPackets > 0) {
+        ++m_flashes;
         const bool written = result.outcome == Outcome::Received && writeImage(result.image);
         m_log->write(QStringLiteral("flash"),
                      {{QStringLiteral("outcome"), QString::fromLatin1(BootLoaderSim::outcomeName(result.outcome))},

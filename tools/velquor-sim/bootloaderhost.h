@@ -28,6 +28,9 @@ public:
         int dropDataEvery = 0;
         int errorAtBlock = 0;
         int blockWriteMs = 0;
+        // The first this many flashes end without the last block's
+        // acknowledgement, keeping the old image.
+        int dropFinalAckFlashes = 0;
         LinkImpairment::Settings link;
     };
 
@@ -59,5 +62,7 @@ private:
     RequestLog *m_log;
     QString m_macText;
     QString m_error;
+    BootLoaderSim::Settings m_sessionSettings;
+    int m_flashes = 0;
     std::unique_ptr<BootLoaderSim> m_simulator;
 };

@@ -59,6 +59,8 @@ int main(int argc, char *argv[])
         .number("--boot-drop-every", "N", "boot loader loses the first copy of every Nth TFTP block",
                 &device.boot.dropDataEvery, 1, 65535)
         .number("--boot-error-at", "N", "boot loader answers TFTP block N with an error", &device.boot.errorAtBlock, 1, 65535)
+        .number("--boot-drop-final-ack", "N", "the first N flashes end without the last block's\n"
+                "acknowledgement and keep the old image", &device.boot.dropFinalAckFlashes, 0, 1000)
         .number("--block-write-ms", "MS", "boot loader takes MS to write each block to flash (0)",
                 &device.boot.blockWriteMs, 0, 60000)
         .number("--reboot-seconds", "S", "after the boot loader, the web interface stays away\n"
