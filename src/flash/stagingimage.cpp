@@ -66,22 +66,30 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
     // Written beside the staging file under a fresh name and moved into place
     // only when complete: a partial image never carries the staging name, and
     // a link planted under that name is replaced, not written through.
-    QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
-    if (!staging.open())
-        return false;
-    // The hash is taken while the copy reads the file anyway; the trailer,
-    // read before, is added at the end.
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    const qint64 bodySize = qMax<qint64>(0, size - trailerSize);
-    if (!copyPrefix(image, bodySize, staging, hash))
+    QString written;
+    {
+        QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
+        if (!staging.open())
+            return false;
+        // The hash is taken while the copy reads the file anyway; the
+        // trailer, read before, is added at the end.
+        const qint64 bodySize = qMax<qint64>(0, size - trailerSize);
+        if (!copyPrefix(image, bodySize, staging, hash))
+            return false;
+        hash.addData(image.read(size - bodySize));
+        staging.close();
+        if (staging.error() != QFileDevice::NoError)
+            return false;
+        staging.setAutoRemove(false);
+        written = staging.fileName();
+    }
+    // Moved only now: a temporary file keeps its handle until it is gone,
+    // and Windows moves no file that is still open.
+    if (!FileSystem::replace(written, stagingPath)) {
+        FileSystem::remove(written);
         return false;
-    hash.addData(image.read(size - bodySize));
-    staging.close();
-    if (staging.error() != QFileDevice::NoError)
-        return false;
-    if (!FileSystem::replace(staging.fileName(), stagingPath))
-        return false;
-    staging.setAutoRemove(false);
+    }
     if (sha256)
         *sha256 = QString::fromLatin1(hash.result().toHex());
     return true;
