@@ -2,7 +2,9 @@
 ; it, without administrator rights; "/S" installs silently, "/D=FOLDER" (last
 ; on the command line) picks another program folder.
 ; makensis -DFOLDER=<deployed folder> -DOUTFILE=<setup.exe> -DICON=<zudiruv.ico> zudiruv.nsi
-Unicode true
+; The program is a 64-bit one, and so is the installer: a 64-bit Windows
+; without its 32-bit layer still runs it.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
@@ -104,6 +106,10 @@ Section Uninstall
     Delete "${WORK}\flashfile.tmp.*"
     Delete "${WORK}\zudiruv.lock"
     RMDir "${WORK}"
+    ; The compiled scenes Qt caches for the program.
+    RMDir /r "$LOCALAPPDATA\Osterline Devices\ZUDiruv\cache"
+    RMDir "$LOCALAPPDATA\Osterline Devices\ZUDiruv"
+    RMDir "$LOCALAPPDATA\Osterline Devices"
 
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
