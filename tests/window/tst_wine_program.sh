@@ -42,6 +42,7 @@ background_pids+=("$xvfb_pid")
 unset QT_QPA_PLATFORM QT_QUICK_BACKEND
 # Wine's server opens its sockets in the namespace it starts in.
 windows() { in_host "${wine_run[@]}" "$@"; }
+winepath_of() { windows winepath -w "$1" 2> /dev/null | tr -d '\r'; }
 
 # --- the devices ---------------------------------------------------------------------
 # Slow enough to watch the progress: 128 blocks of 20 ms.
@@ -56,14 +57,17 @@ wait_for_line "$work/device.out" '^listening on' && wait_for_line "$work/silent.
     || { cat "$work"/*.out; echo "FAIL: the simulated devices did not start"; exit 1; }
 
 # --- install ------------------------------------------------------------------------
-windows "$setup" /S > "$work/setup.log" 2>&1
+# Into a folder an administrator picked, named with spaces and umlauts.
+# NSIS takes /D= unquoted and last, as only a command line written out whole
+# through cmd keeps it.
+windows cmd /c "$(winepath_of "$setup") /S /D=C:\Programme für Uhren\ZUDiruv" > "$work/setup.log" 2>&1
 check "the installer installs silently, without asking" test $? -eq 0
 in_host env WINEPREFIX="$wine_prefix" wineserver --wait
 user_dir=$(ls -d "$wine_prefix"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)
-programs=$user_dir/Programs/ZUDiruv
+programs="$wine_prefix/drive_c/Programme für Uhren/ZUDiruv"
 folder=$user_dir/ZUDiruv
 shortcut=$(dirname "$user_dir")/Roaming/Microsoft/Windows/Start\ Menu/Programs/ZUDiruv.lnk
-check "into the user's own program folder, with the tools in the user's working folder" \
+check "into the folder given, with the tools in the user's own working folder" \
     test -f "$programs/ZUDiruv.exe" -a -f "$folder/arpping.exe" -a -f "$folder/eflash.exe"
 check "with a Start-menu entry" test -f "$shortcut"
 windows reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZUDiruv' /v QuietUninstallString \
@@ -84,7 +88,6 @@ stdbuf -oL xev -root -event substructure > "$work/xev.fifo" 2> /dev/null &
 background_pids+=($!)
 sleep 0.5
 
-winepath_of() { windows winepath -w "$1" 2> /dev/null | tr -d '\r'; }
 # Starts the program as its Start-menu entry does; the loader's messages go
 # to wine.err.
 start_program() {
@@ -223,7 +226,7 @@ check "leaving the first window open" eval 'xdotool search --onlyvisible --name 
 # Every DLL the folder brings was loaded by the time the flashes were done.
 loaded=$(sed 's/\\\\/\//g' "$work/wine.err")
 unused=$(cd "$programs" && find . -iname '*.dll' | sed 's|^\./||' | while read -r dll; do
-    grep -qiF "/ZUDiruv/$dll\"" <<< "$loaded" || echo "$dll"; done | xargs)
+    grep -qiF "Uhren/ZUDiruv/$dll\"" <<< "$loaded" || echo "$dll"; done | xargs)
 check "every DLL deployed is used${unused:+ (not: $unused)}" test -z "$unused"
 
 in_host env WINEPREFIX="$wine_prefix" wineserver -k
@@ -236,12 +239,12 @@ if [ ${#shots[@]} -eq 3 ]; then
     convert "${shots[@]}" -background white -splice 12x0 +append -chop 12x0 "$ZUDIRUV_SCREENSHOT"
 fi
 
-# --- uninstall ------------------------------------------------------------------------
-# In place (_?=), so that its exit status is its own.
-windows start /wait "$(winepath_of "$programs/Uninstall.exe")" /S "_?=$(winepath_of "$programs")" > /dev/null 2>&1
+# --- installing over a running ZUDiruv, and uninstalling ------------------------------
+install_over=$(stat -c %Z "$programs/ZUDiruv.exe")
+windows cmd /c "$(winepath_of "$setup") /S /D=C:\Programme für Uhren\ZUDiruv" > /dev/null 2>&1
 refused=$?
-check "the uninstaller refuses while ZUDiruv runs (status 2), and leaves it installed" \
-    eval '[ "$refused" -eq 2 ] && [ -f "$programs/ZUDiruv.exe" ]'
+check "an installation over a running ZUDiruv is refused (status 2) and changes nothing" \
+    eval '[ "$refused" -eq 2 ] && [ "$(stat -c %Z "$programs/ZUDiruv.exe")" = "$install_over" ]'
 in_host env WINEPREFIX="$wine_prefix" wineserver -k
 sleep 1
 windows "$programs/Uninstall.exe" /S > /dev/null 2>&1
