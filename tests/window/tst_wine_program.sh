@@ -236,7 +236,7 @@ screen=$(window_named 'ZUDiruv v1.0')
 check "after a crash the next start opens its window" test -n "$screen"
 
 if [ ${#shots[@]} -eq 3 ]; then
-    convert "${shots[@]}" -background white -splice 12x0 +append -chop 12x0 "$ZUDIRUV_SCREENSHOT"
+    convert "${shots[@]}" -background white -splice 12x0 +append -chop 12x0 +repage "$ZUDIRUV_SCREENSHOT"
 fi
 
 # --- installing over a running ZUDiruv, and uninstalling ------------------------------
