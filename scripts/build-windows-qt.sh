@@ -11,7 +11,7 @@
 #       (apt-get source, with deb-src lines)
 #   qtquickcontrols-everywhere-src-5.15.8
 #       upstream qtquickcontrols at tag v5.15.8-lts-lgpl (Controls 1, Dialogs 1)
-# They are patched in place (two lines, see below).
+# They are patched in place where this build leaves parts out (see below).
 # Usage: scripts/build-windows-qt.sh SOURCES [PREFIX]   (PREFIX: build-windows-qt/qt5-mingw64)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -6,7 +6,8 @@
 set -euo pipefail
 folder=$1 qt=$2 compiler=$3 program=$4
 shift 4
-list=$(dirname "$0")/../packaging/windows/deploy.txt
+repo=$(cd "$(dirname "$0")/.." && pwd)
+list=$repo/packaging/windows/deploy.txt
 strip=${compiler%g++*}strip
 [ -x "$strip" ] || strip=x86_64-w64-mingw32-strip
 
@@ -19,6 +20,9 @@ while read -r kind path destination; do
         [ -e "$qt/$path" ] || { echo "deploy-windows: $qt/$path is missing" >&2; exit 1; }
         mkdir -p "$folder/$destination"
         cp -r "$qt/$path" "$folder/$destination/" ;;
+    own)
+        mkdir -p "$folder/$destination"
+        cp "$repo/$path" "$folder/$destination/" ;;
     runtime)
         # The compiler names the runtime of its own thread model.
         source=$("$compiler" -print-file-name="$path")
