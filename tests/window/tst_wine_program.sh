@@ -45,8 +45,8 @@ windows() { in_host "${wine_run[@]}" "$@"; }
 winepath_of() { windows winepath -w "$1" 2> /dev/null | tr -d '\r'; }
 
 # --- the devices ---------------------------------------------------------------------
-# Slow enough to watch the progress: 128 blocks of 20 ms.
-in_device "$bin/velquor-sim" --address "$device_ip" --boot-loader --boot-mac "$device_mac" --block-write-ms 20 \
+# Slow enough to watch the progress: 128 blocks of 40 ms.
+in_device "$bin/velquor-sim" --address "$device_ip" --boot-loader --boot-mac "$device_mac" --block-write-ms 40 \
     --image-out "$work/received.bin" --log "$work/device.log" > "$work/device.out" 2>&1 &
 background_pids+=($!)
 # Answers its web interface; no boot loader listens behind it.
@@ -187,8 +187,12 @@ check "it is checked and staged" eval 'sleep 0.5; cmp -s "$work/body" "$folder/f
 check "the button offers the flash" until_colour "${button[@]}" "$green" 3
 shot ready
 click 160 520
-# The green fill grows from the left while the grey rest shrinks.
-filling() { [ "$(pixel 6 545)" = "$green" ] && [ "$(pixel 314 545)" = "$grey" ]; }
+# The green fill grows from the left while the grey rest shrinks: both ends
+# of the button's bottom line, read at once.
+filling() {
+    [ "$(import -window "$screen" -crop 320x1+0+545 -depth 8 txt:- 2> /dev/null \
+        | awk '/^6,0:|^314,0:/ { print $3 }' | xargs)" = "$green $grey" ]
+}
 check "the button fills with the flash's progress" eval 'for _ in $(seq 1 100); do filling && break; sleep 0.1; done; filling'
 shot flashing
 check "the flash ends" until_history 1 60

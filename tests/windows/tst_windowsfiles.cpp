@@ -1,18 +1,15 @@
 #include "flash/eflash.h"
-#include "flash/flashhistory.h"
 
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <windows.h>
 
-// The staging file and the flash history on Windows, where a file that
-// another program holds open cannot simply be replaced, in a working folder
-// whose name has spaces and characters beyond ASCII. Run under Wine.
+// The staging file on Windows, where a file that another program holds open
+// cannot simply be replaced, in a working folder whose name has spaces and
+// characters beyond ASCII. Run under Wine.
 class TestWindowsFiles : public QObject
 {
     Q_OBJECT
@@ -22,7 +19,6 @@ private slots:
     void cleanup();
     void stagesOverAnImageAReaderStillHolds();
     void refusesToStageOverAnImageHeldExclusively();
-    void appendsWholeLinesBesideAnotherWriter();
 
 private:
     // Opens `path` for reading as another program would, with or without
@@ -116,35 +112,6 @@ void TestWindowsFiles::refusesToStageOverAnImageHeldExclusively()
     // Refused for the hold alone.
     QVERIFY(stage("new image"));
     QCOMPARE(contents(QStringLiteral("flashfile.tmp")), QByteArray("new image"));
-}
-
-void TestWindowsFiles::appendsWholeLinesBesideAnotherWriter()
-{
-    // Another program appending to the same history, holding it open.
-    write(QLatin1String(FlashHistory::fileName), QByteArray());
-    const HANDLE other = CreateFileW(L"zudiruv-history.jsonl", FILE_APPEND_DATA | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    QVERIFY(other != INVALID_HANDLE_VALUE);
-    QString error;
-    for (int n = 0; n < 3; ++n) {
-        FlashRecord record;
-        record.address = QStringLiteral("127.0.0.%1").arg(n + 2);
-        record.image = QStringLiteral("poe b ä.bin");
-        QVERIFY2(FlashHistory::append(QDir::currentPath(), record, &error), qPrintable(error));
-        const QByteArray line = "{\"tool\":\"other\"}\n";
-        DWORD written = 0;
-        QVERIFY(WriteFile(other, line.constData(), DWORD(line.size()), &written, nullptr));
-    }
-    CloseHandle(other);
-
-    const QList<QByteArray> lines = contents(QLatin1String(FlashHistory::fileName)).split('\n');
-    QCOMPARE(lines.size(), 7);
-    for (int n = 0; n < 3; ++n) {
-        const QJsonObject ours = QJsonDocument::fromJson(lines[2 * n]).object();
-        QCOMPARE(ours.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.%1").arg(n + 2));
-        QCOMPARE(ours.value(QStringLiteral("image")).toString(), QStringLiteral("poe b ä.bin"));
-        QCOMPARE(lines[2 * n + 1], QByteArray("{\"tool\":\"other\"}"));
-    }
 }
 
 QTEST_GUILESS_MAIN(TestWindowsFiles)
