@@ -45,12 +45,13 @@ windows() { in_host "${wine_run[@]}" "$@"; }
 winepath_of() { windows winepath -w "$1" 2> /dev/null | tr -d '\r'; }
 
 # --- the devices ---------------------------------------------------------------------
+# Started straight, not through a function, so that the end of the test ends them.
 # Slow enough to watch the progress: 128 blocks of 40 ms.
-in_device "$bin/velquor-sim" --address "$device_ip" --boot-loader --boot-mac "$device_mac" --block-write-ms 40 \
+ip netns exec "$device_ns" "$bin/velquor-sim" --address "$device_ip" --boot-loader --boot-mac "$device_mac" --block-write-ms 40 \
     --image-out "$work/received.bin" --log "$work/device.log" > "$work/device.out" 2>&1 &
 background_pids+=($!)
 # Answers its web interface; no boot loader listens behind it.
-in_device "$bin/velquor-sim" --address "$silent_ip" --mac "$silent_mac" --log "$work/silent.log" \
+ip netns exec "$device_ns" "$bin/velquor-sim" --address "$silent_ip" --mac "$silent_mac" --log "$work/silent.log" \
     > "$work/silent.out" 2>&1 &
 background_pids+=($!)
 wait_for_line "$work/device.out" '^listening on' && wait_for_line "$work/silent.out" '^listening on' \
