@@ -12,6 +12,7 @@
 #include <QQmlFileSelector>
 #include <QQuickView>
 #include <QSurfaceFormat>
+#include <QSysInfo>
 
 #include <cstdio>
 
@@ -46,6 +47,33 @@ int refuseSecondWindow(QGuiApplication &app, const QString &folder)
     return 1;
 }
 
+// The host name as the lock file records it: Qt writes COMPUTERNAME on
+// Windows, which differs in case from the network host name.
+QString lockFileHostName()
+{
+#ifdef Q_OS_WIN
+    return qEnvironmentVariable("COMPUTERNAME");
+#else
+    return QSysInfo::machineHostName();
+#endif
+}
+
+// A lock that names this very process cannot be ours yet: it was left by a
+// run that ended without removing it, and its process number has come round
+// again (Wine after a restart, and PID namespaces, hand out the same low
+// numbers first). The lock file's own stale check sees a live process of the
+// same name there, so it is taken over here.
+bool takeOverLockNamingThisProcess(QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application) || pid != QCoreApplication::applicationPid()
+        || host != lockFileHostName())
+        return false;
+    return lock.removeStaleLockFile() && lock.tryLock(0);
+}
+
 } // namespace
 
 int runApplication(int &argc, char **argv, const QUrl &rootScene)
@@ -70,7 +98,7 @@ int runApplication(int &argc, char **argv, const QUrl &rootScene)
     const QString folder = QDir::currentPath();
     QLockFile windowLock(QDir(folder).filePath(QStringLiteral("zudiruv.lock")));
     windowLock.setStaleLockTime(0);
-    if (!windowLock.tryLock(0)) {
+    if (!windowLock.tryLock(0) && !takeOverLockNamingThisProcess(windowLock)) {
         if (windowLock.error() == QLockFile::LockFailedError)
             return refuseSecondWindow(app, folder);
         std::fprintf(stderr, "zudiruv: cannot create zudiruv.lock in %s; a second window in this "

@@ -66,25 +66,33 @@ bool stage(const QString &firmware, const QString &expectedTrailer, const QStrin
     // Written beside the staging file under a fresh name and moved into place
     // only when complete: a partial image never carries the staging name, and
     // a link planted under that name is replaced, not written through.
-    QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
-    if (!staging.open())
-        return false;
-    // The hash is taken while the copy reads the file anyway; the trailer,
-    // read before, is added at the end.
     const qint64 bodySize = qMax<qint64>(0, size - trailerSize);
     BlockHasher hash(std::size_t(qBound(trailerSize, bodySize, copyBlockSize)));
-    if (!copyPrefix(image, bodySize, staging, hash))
+    QString written;
+    {
+        QTemporaryFile staging(stagingPath + QStringLiteral(".XXXXXX"));
+        if (!staging.open())
+            return false;
+        // The hash is taken while the copy reads the file anyway; the
+        // trailer, read before, is added at the end.
+        if (!copyPrefix(image, bodySize, staging, hash))
+            return false;
+        const qint64 rest = image.read(hash.nextBlock(), size - bodySize);
+        if (rest != size - bodySize)
+            return false;
+        hash.hashNextBlock(std::size_t(rest));
+        staging.close();
+        if (staging.error() != QFileDevice::NoError)
+            return false;
+        staging.setAutoRemove(false);
+        written = staging.fileName();
+    }
+    // Moved only now: a temporary file keeps its handle until it is gone,
+    // and Windows moves no file that is still open.
+    if (!FileSystem::replace(written, stagingPath)) {
+        FileSystem::remove(written);
         return false;
-    const qint64 rest = image.read(hash.nextBlock(), size - bodySize);
-    if (rest != size - bodySize)
-        return false;
-    hash.hashNextBlock(std::size_t(rest));
-    staging.close();
-    if (staging.error() != QFileDevice::NoError)
-        return false;
-    if (!FileSystem::replace(staging.fileName(), stagingPath))
-        return false;
-    staging.setAutoRemove(false);
+    }
     if (sha256)
         *sha256 = QString::fromStdString(hash.hexDigest());
     return true;

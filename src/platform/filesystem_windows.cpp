@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <string>
 
@@ -74,22 +75,53 @@ bool endsWithLineEnd(HANDLE file, LONGLONG size)
 
 bool openRegularForReading(QFile &file, const QString &path)
 {
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    if (path.isEmpty() || path.contains(QChar(0)) || !QFileInfo(path).isFile())
         return false;
     file.setFileName(path);
     return file.open(QIODevice::ReadOnly);
 }
 
+// Windows will not replace or free the name of a file that is open, even
+// where its reader (a virus scanner looking at the last image, a viewer)
+// allows deleting it; a deleted file keeps its name until it is closed. Such
+// a file can still be renamed: it steps aside under a fresh name, and the
+// delete there takes effect once its reader closes it.
+namespace {
+
+std::wstring asideName(const std::wstring &target)
+{
+    return target + L"." + QString::number(QRandomGenerator::global()->generate(), 16).toStdWString() + L".old";
+}
+
+} // namespace
+
 bool replace(const QString &from, const QString &to)
 {
-    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
-    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::wstring source = wideName(from);
+    const std::wstring target = wideName(to);
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION)
+        return false;
+    const std::wstring aside = asideName(target);
+    if (!MoveFileExW(target.c_str(), aside.c_str(), 0))
+        return false;
+    if (!MoveFileExW(source.c_str(), target.c_str(), 0)) {
+        MoveFileExW(aside.c_str(), target.c_str(), 0);
+        return false;
+    }
+    DeleteFileW(aside.c_str());
+    return true;
 }
 
 void remove(const QString &path)
 {
-    QFile::remove(path);
+    const std::wstring target = wideName(path);
+    const std::wstring aside = asideName(target);
+    if (MoveFileExW(target.c_str(), aside.c_str(), 0))
+        DeleteFileW(aside.c_str());
+    else
+        DeleteFileW(target.c_str());
 }
 
 bool appendRecord(const QString &path, const QByteArray &record, QString *error)
@@ -100,7 +132,8 @@ bool appendRecord(const QString &path, const QByteArray &record, QString *error)
     }
     // Append-only access: every write lands at the end, also between other
     // writers' lines. Opened as the name itself, never through a link.
-    const HANDLE file = CreateFileW(wideName(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+    const HANDLE file = CreateFileW(wideName(path).c_str(),
+                                    FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -17,6 +17,7 @@ private slots:
     void brokenRootSceneExitsWithMinusOneBeforeAnyWindow();
     void shippedProgramStartsWithoutTheExternalTools();
     void oneWindowPerWorkingFolder();
+    void takesOverALockNamingItsOwnProcessNumber();
 
 private:
     struct Run
@@ -177,6 +178,31 @@ void TestStartup::oneWindowPerWorkingFolder()
     const Run afterCrash = runProbe(probe, QProcessEnvironment::systemEnvironment(), folder.path());
     QCOMPARE(afterCrash.exitCode, 0);
     QCOMPARE(afterCrash.report.value(QStringLiteral("title")), QStringLiteral("ZUDiruv v1.0"));
+}
+
+void TestStartup::takesOverALockNamingItsOwnProcessNumber()
+{
+    // In a PID namespace of its own the program is process 1, which is also
+    // the number a crashed run there left in its lock.
+    QTemporaryDir folder;
+    const QStringList isolate{QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc")};
+    if (QProcess::execute(QStringLiteral("unshare"), isolate + QStringList{QStringLiteral("true")}) != 0)
+        QSKIP("cannot make a PID namespace here (needs root and unshare)");
+    const QString wrapper = folder.filePath(QStringLiteral("as-process-one"));
+    QFile script(wrapper);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexec unshare " + isolate.join(QLatin1Char(' ')).toUtf8() + " \""
+                 + binDir().toUtf8() + "/startup_probe\" \"$@\"\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    QFile stale(folder.filePath(QStringLiteral("zudiruv.lock")));
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write("1\nstartup_probe\n" + QSysInfo::machineHostName().toUtf8() + '\n');
+    stale.close();
+    const Run run = runProbe(wrapper, QProcessEnvironment::systemEnvironment(), folder.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.report.value(QStringLiteral("title")), QStringLiteral("ZUDiruv v1.0"));
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Checks what the Windows build and the resource bundle take as finished files:
 # the resource script compiles with the 32-bit cross resource compiler and
-# carries the icon group and version block, the icon holds its ten 32-bit
-# sizes, and the bundle's four pictures have their sizes and formats.
-# Usage: check_windows_resources.sh <repo root>
+# carries the icon group and version block, and so does the built
+# ZUDiruv.exe (a GUI-subsystem program) where the Windows build made one; the
+# icon holds its ten 32-bit sizes, and the bundle's four pictures have their
+# sizes and formats.
+# Usage: check_windows_resources.sh <repo root> [<built ZUDiruv.exe>]
 set -uo pipefail
 
 repo=${1:-${ZUDIRUV_SOURCE_DIR:-}}
+program=${2:-}
 [ -n "$repo" ] && [ -d "$repo" ] || { echo "usage: $0 <repo root>" >&2; exit 2; }
 rc_file=$repo/packaging/windows/zudiruv.rc
 ico_file=$repo/packaging/windows/zudiruv.ico
@@ -48,47 +51,66 @@ else
     fail "windres compiles zudiruv.rc:"$'\n'"$(sed 's/^/  /' "$scratch/windres.log")"
 fi
 
-if [ -s "$object" ]; then
-    # 0x014c: the COFF machine type of a 32-bit x86 object.
-    expect_equal "object is i386 COFF" "76 1" "$(od -An -tu1 -N2 "$object" | xargs)"
-
-    decompiled=$scratch/decompiled.rc
-    i686-w64-mingw32-windres --input-format=coff --output-format=rc -i "$object" -o "$decompiled" \
-        || fail "windres reads the object back"
-
+# check_resources LABEL DECOMPILED: the icon group and the version block as
+# windres writes them back out of an object or an executable.
+check_resources() {
+    local label=$1 decompiled=$2 group version fixed strings
     # Icon group: name, element count, and one line per element with its bit count.
     group=$(sed -n '/^"IDI_ICON1" 14/,/^END/p' "$decompiled")
     if [ -z "$group" ]; then
-        fail "icon group is named IDI_ICON1"
+        fail "$label: icon group is named IDI_ICON1"
     else
-        pass "icon group is named IDI_ICON1"
-        expect_equal "icon group has ten images" "10" \
+        pass "$label: icon group is named IDI_ICON1"
+        expect_equal "$label: icon group has ten images" "10" \
             "$(grep -oE 'Has [0-9]+ elements' <<< "$group" | grep -oE '[0-9]+')"
-        expect_equal "every icon group image is 32-bit" "10" \
+        expect_equal "$label: every icon group image is 32-bit" "10" \
             "$(grep -cE '^ *"[^"]*", 1, 32, ' <<< "$group")"
     fi
 
     version=$(sed -n '/VERSIONINFO$/,$p' "$decompiled")
     fixed=$(sed -n '2,/^BEGIN/p' <<< "$version" | sed '$d' | sed 's/^ *//')
     # windres leaves out fields that are zero: FILEFLAGS 0 and FILESUBTYPE.
-    expect_equal "version block fixed part" \
+    expect_equal "$label: version block fixed part" \
         "FILEVERSION 1, 0, 0, 0|PRODUCTVERSION 1, 0, 0, 0|FILEFLAGSMASK 0x3f|FILEOS 0x4|FILETYPE 0x1" \
         "$(paste -sd'|' <<< "$fixed")"
     grep -qE '^VS_VERSION_INFO|^1 VERSIONINFO$' <<< "$version" \
-        && pass "version block has id 1 (VS_VERSION_INFO)" \
-        || fail "version block has id 1 (VS_VERSION_INFO)"
+        && pass "$label: version block has id 1 (VS_VERSION_INFO)" \
+        || fail "$label: version block has id 1 (VS_VERSION_INFO)"
 
-    strings=$(sed -n '/BLOCK "040904b0"/,/^    END/p' <<< "$version" | grep 'VALUE' | sed 's/^ *//' | head -6)
-    expect_equal "string table 040904b0, first six entries in order" \
+    strings=$(sed -n '/BLOCK "040904b0"/,/^    END/p' <<< "$version" | grep 'VALUE' | sed 's/^ *//')
+    expect_equal "$label: string table 040904b0, every entry in order" \
 'VALUE "CompanyName", "Osterline Devices, LLC"
 VALUE "FileDescription", ""
 VALUE "FileVersion", "1.0.0.0"
 VALUE "OriginalFilename", "zudiruv.exe"
 VALUE "ProductName", "ZUDiruv"
-VALUE "ProductVersion", "1.0.0.0"' "$strings"
-    expect_equal "one string table only" "1" "$(grep -c 'BLOCK "[0-9a-fA-F]\{8\}"' <<< "$version")"
-    expect_equal "translation entry" 'VALUE "Translation", 0x409, 1200' \
+VALUE "ProductVersion", "1.0.0.0"
+VALUE "LegalCopyright", "Copyright (C) Osterline Devices, LLC"' "$strings"
+    expect_equal "$label: one string table only" "1" "$(grep -c 'BLOCK "[0-9a-fA-F]\{8\}"' <<< "$version")"
+    expect_equal "$label: translation entry" 'VALUE "Translation", 0x409, 1200' \
         "$(grep 'Translation' <<< "$version" | sed 's/^ *//')"
+}
+
+if [ -s "$object" ]; then
+    # 0x014c: the COFF machine type of a 32-bit x86 object.
+    expect_equal "object is i386 COFF" "76 1" "$(od -An -tu1 -N2 "$object" | xargs)"
+    i686-w64-mingw32-windres --input-format=coff --output-format=rc -i "$object" -o "$scratch/object.rc" \
+        || fail "windres reads the object back"
+    check_resources "zudiruv.rc" "$scratch/object.rc"
+fi
+
+# --- The built program ------------------------------------------------------
+
+if [ -n "$program" ] && [ -f "$program" ]; then
+    # The resources as the Windows build linked them into the program.
+    x86_64-w64-mingw32-windres --input-format=coff --output-format=rc -i "$program" -o "$scratch/program.rc" \
+        || fail "windres reads ZUDiruv.exe's resources"
+    check_resources "ZUDiruv.exe" "$scratch/program.rc"
+    # Subsystem 2, the Windows GUI: no console window opens with it.
+    expect_equal "ZUDiruv.exe is a 64-bit Windows GUI program" "pei-x86-64 00000002" \
+        "$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^.*file format //p; s/^Subsystem[[:space:]]*\([0-9]*\).*/\1/p' | xargs)"
+elif [ -n "$program" ]; then
+    echo "note: no $program (the Windows build makes it with a Qt for Windows); its resources are not checked"
 fi
 
 # --- Icon file --------------------------------------------------------------
