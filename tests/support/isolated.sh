@@ -5,11 +5,12 @@
 # (ctest -j) without meeting each other's servers. CTest registers every test
 # through this; by hand: tests/support/isolated.sh COMMAND [ARGUMENT...].
 #
-# A namespace needs root. Without one the command runs in the host's
-# namespace, as it would without this wrapper, and ZUDIRUV_ISOLATED stays
-# unset for the tests that cannot do without it.
+# A namespace needs root. Without one the tests take turns on the host's
+# network, one at a time (a lock file), and ZUDIRUV_ISOLATED stays unset for
+# the tests that cannot do without a namespace.
 if [ -z "${ZUDIRUV_ISOLATED:-}" ] && [ "$(id -u)" -eq 0 ] && unshare -n true 2> /dev/null; then
     # exec all the way down: CTest's timeout then ends the test itself.
     exec env ZUDIRUV_ISOLATED=1 unshare -n bash -c 'ip link set lo up && exec "$@"' isolated "$@"
 fi
-exec "$@"
+[ -n "${ZUDIRUV_ISOLATED:-}" ] && exec "$@"
+exec flock "${TMPDIR:-/tmp}/zudiruv-tests-host-network.lock" "$@"
