@@ -137,7 +137,8 @@ type_into_row() { # y text
 # yellow, then green once the device is identified.
 identify() {
     type_into_row 100 "$1"
-    { wait_for_colour 100 "$yellow" && wait_for_colour 100 "$green"; } || fail "$1 was not identified"
+    { wait_for_colour 100 "$yellow" && wait_for_colour 100 "$green"; } \
+        || fail "$1 was not identified: the IP row shows $(colour_at 100), the button $(colour_at 520)"
 }
 
 pick_image() {
