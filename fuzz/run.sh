@@ -35,14 +35,8 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 export QT_QPA_PLATFORM=offscreen
 
 # The boot loader's ports (67, 68, 69) are taken on loopback addresses of a
-# network namespace of its own where one can be made.
-isolated() {
-    if unshare -n true 2>/dev/null; then
-        unshare -n bash -c 'ip link set lo up && exec "$@"' isolated "$@"
-    else
-        "$@"
-    fi
-}
+# network namespace of its own where one can be made, as the tests do.
+isolated=tests/support/isolated.sh
 
 passed=0
 failed=0
@@ -60,7 +54,7 @@ for target in "${targets[@]}"; do
     fi
     echo "== fuzz_$target: ${seconds}s"
     status=0
-    isolated "$out/fuzz_$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+    "$isolated" "$out/fuzz_$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$out/artifacts/$target-" "$grown" "$seeds" >"$out/$target.log" 2>&1 || status=$?
     $smoke && rm -rf "$grown"
     grep -E '^stat::number_of_executed_units|^Done ' "$out/$target.log" || true

@@ -5,11 +5,10 @@
 # real run flashes every device with identical bytes and fetches each site's
 # report and history; a second run changes nothing; and a canary site whose
 # device fails stops at its budget, and the estate before the next site.
-if [ -z "${ESTATE_TEST_NAMESPACE:-}" ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: network namespaces and sshd need root"; exit 77; }
-    ESTATE_TEST_NAMESPACE=1 exec unshare -n bash "$0" "$@" || { echo "SKIPPED: no network namespace"; exit 77; }
-fi
-ip link set lo up
+# Runs through tests/support/isolated.sh: the controller's side is the
+# namespace of the test's own.
+[ -n "${ZUDIRUV_ISOLATED:-}" ] \
+    || { echo "SKIPPED: the sites' namespaces and sshd need root and a network namespace of the test's own: run it through tests/support/isolated.sh"; exit 77; }
 source "$(dirname "$0")/estatelib.sh"
 make_controller || { echo "cannot build and install the collection"; exit 1; }
 for k in 1 2; do make_site "$k" 2; done

@@ -4,31 +4,20 @@
 # clock that wants another password, a PoE clock whose boot loader never
 # answers, one whose generation cannot be told, a web server that is no
 # Velquor device and one whose index page is 200 MB.
-#   tst_fleet_devices.sh [--with-workerscript-module]
+#   tst_fleet_devices.sh [--with-workerscript-module MODULE_FOLDER]
 # With the option the run takes the QtQml.WorkerScript module's plugin from
-# Debian's package qml-module-qtqml-workerscript2 (fetched once with
-# apt-get download into the build folder), as where it is installed.
+# MODULE_FOLDER, where fetch_workerscript_module.sh unpacked Debian's package
+# qml-module-qtqml-workerscript2, as where it is installed.
+# Runs through tests/support/isolated.sh: port 80 and the boot loader's ports
+# are taken in a network namespace of its own.
 bin=${ZUDIRUV_BIN_DIR:?ZUDIRUV_BIN_DIR must name the build/bin folder}
 if [ "${1:-}" = --with-workerscript-module ] && [ -z "${QML2_IMPORT_PATH:-}" ]; then
-    module=$bin/../test-qml-modules/workerscript2
-    if [ ! -d "$module/usr" ]; then
-        fetched=$(mktemp -d)
-        # A fresh machine may not have the package lists yet.
-        (cd "$fetched" && { apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1 ||
-            { [ "$(id -u)" -eq 0 ] && apt-get update -qq > /dev/null 2>&1 &&
-              apt-get download -q qml-module-qtqml-workerscript2 > /dev/null 2>&1; }; }) &&
-            mkdir -p "$module" && dpkg -x "$fetched"/*.deb "$module"
-        rm -rf "$fetched"
-    fi
-    qml=$(find "$module" -name qmldir -path '*QtQml/WorkerScript.2/*' 2>/dev/null | head -1)
-    [ -n "$qml" ] || { echo "SKIPPED: cannot fetch qml-module-qtqml-workerscript2 with apt-get download"; exit 77; }
+    qml=$(find "${2:?the module folder is missing}" -name qmldir -path '*QtQml/WorkerScript.2/*' 2>/dev/null | head -1)
+    [ -n "$qml" ] || { echo "SKIPPED: no qml-module-qtqml-workerscript2 in $2 (fetch_workerscript_module.sh)"; exit 77; }
     export QML2_IMPORT_PATH=${qml%/QtQml/WorkerScript.2/qmldir}
 fi
-if [ -z "${FLEET_TEST_NAMESPACE:-}" ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: port 80 and the boot loader's UDP ports need root"; exit 77; }
-    FLEET_TEST_NAMESPACE=1 exec unshare -n bash "$0" "$@" || { echo "SKIPPED: no network namespace"; exit 77; }
-fi
-ip link set lo up
+[ -n "${ZUDIRUV_ISOLATED:-}" ] \
+    || { echo "SKIPPED: port 80 and the boot loader's UDP ports need a network namespace of the test's own: run it as root through tests/support/isolated.sh"; exit 77; }
 
 source "$(dirname "$0")/../support/scratch.sh"
 enter_scratch_dir

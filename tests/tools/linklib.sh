@@ -193,7 +193,8 @@ progress_ok() {
 # flash_over_link IMAGE SIM_OPTIONS... [-- EFLASH_OPTIONS...]
 # Starts the simulated boot loader in the device namespace and eflash.exe in
 # the flasher namespace. Leaves $work/eflash.out, $work/eflash.rc,
-# $work/sim.out (summary), $work/sim.rc and $work/received.bin.
+# $work/eflash.seconds (the flasher's own run time), $work/sim.out (summary),
+# $work/sim.rc and $work/received.bin.
 flash_over_link() {
     local image=$1
     shift
@@ -209,9 +210,11 @@ flash_over_link() {
     local sim_pid=$!
     background_pids+=("$sim_pid")
     "$before_flasher"
+    local started=$SECONDS
     (cd "$(dirname "$image")" && in_host timeout 120 "${eflash_runner[@]}" "${eflash[@]}" -i "$device_ip" -m "$device_mac" \
         "./$(basename "$image")" --verbose "${eflash_options[@]}") > "$work/eflash.out" 2>&1
     echo $? > "$work/eflash.rc"
+    echo $((SECONDS - started)) > "$work/eflash.seconds"
     wait "$sim_pid"
     echo $? > "$work/sim.rc"
 }

@@ -23,8 +23,10 @@ for i in $(seq 1 "$silent"); do
     extra=()
     [ "$i" = "$silent" ] && extra=(--silent-after-block 1)
     [ -n "$unprivileged" ] && extra+=(--arp-once-addressed)
+    # The first boot loaders wait while the others and the flasher start,
+    # which on a busy machine (and under Wine) takes long.
     in_device timeout 120 "$bin/bootloader-sim" --mac "$(device_mac "$i")" --address "$(device_address "$i")" \
-        --interface "${device_if}$i" --magic-wait-ms 30000 --output "$work/received-$i.bin" "${extra[@]}" \
+        --interface "${device_if}$i" --magic-wait-ms 100000 --output "$work/received-$i.bin" "${extra[@]}" \
         > "$work/sim-$i.out" 2> "$work/sim-$i.err" &
     sims+=($!)
     background_pids+=($!)

@@ -44,7 +44,7 @@ unset QT_QUICK_BACKEND
 mkdir -p "$scratch/work"
 (cd "$scratch/work" && exec "$program") > "$scratch/program.log" 2>&1 &
 pids+=($!)
-screen=$(timeout 20 xdotool search --sync --onlyvisible --name '^ZUDiruv v1.0$' | head -n 1) \
+screen=$(wait_for_window 'ZUDiruv v1.0') \
     || { echo "FAIL: no program window"; exit 1; }
 # No window manager gives it the keyboard; the user's click would.
 for _ in $(seq 1 30); do

@@ -31,18 +31,7 @@ fail() {
     exit 1
 }
 
-# Waits for a visible window with exactly this title; prints its id.
-window_named() {
-    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1
-}
-
-dialog_gone() {
-    for _ in $(seq 1 50); do
-        xdotool search --onlyvisible --name '^Please choose a file$' > /dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    return 1
-}
+dialog_gone() { wait_for_no_window 'Please choose a file'; }
 
 focus_returns_to() {
     for _ in $(seq 1 20); do
@@ -59,11 +48,11 @@ run_case() {
     (cd "$work" && HOME=$home exec "$program") > "$scratch/program-$how.log" 2>&1 &
     pid=$!
     pids+=($pid)
-    screen=$(window_named 'ZUDiruv v1.0') || fail "$how" "no program window"
+    screen=$(wait_for_window 'ZUDiruv v1.0') || fail "$how" "no program window"
     sleep 0.5
 
     xdotool mousemove --window "$screen" 160 400 click 1
-    dialog=$(window_named 'Please choose a file') || fail "$how" "no dialog after a click on the image"
+    dialog=$(wait_for_window 'Please choose a file') || fail "$how" "no dialog after a click on the image"
     # The file list fills in after the dialog shows.
     sleep 1.5
     eval "$(xdotool getwindowgeometry --shell "$dialog" | grep -E '^(WIDTH|HEIGHT)=')"

@@ -34,7 +34,7 @@ shot() {
     (cd "$scratch/work" && exec env "$@" "$program") > "$scratch/program-$name.log" 2>&1 &
     pid=$!
     pids+=("$pid")
-    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^ZUDiruv v1.0$' | head -n 1) \
+    window=$(wait_for_window 'ZUDiruv v1.0') \
         || fail "no window at $dpi dpi"
     # Drawn once the logo band's corner shows the white ground.
     for _ in $(seq 1 50); do

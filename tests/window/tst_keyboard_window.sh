@@ -30,7 +30,7 @@ fail() {
 
 (cd "$work" && HOME=$scratch/home exec "$program") > "$scratch/program.log" 2>&1 &
 pids+=($!)
-screen=$(timeout 20 xdotool search --sync --onlyvisible --name '^ZUDiruv v1.0$' | head -n 1) \
+screen=$(wait_for_window 'ZUDiruv v1.0') \
     || fail "no program window"
 for _ in $(seq 1 30); do
     [ "$(xdotool getwindowfocus 2> /dev/null)" = "$screen" ] && break
@@ -49,15 +49,11 @@ ring_pixels() {
 }
 
 dialog_visible() {
-    for _ in $(seq 1 50); do
-        if xdotool search --onlyvisible --name '^Please choose a file$' > /dev/null 2>&1; then
-            [ "$1" = yes ] && return 0
-        else
-            [ "$1" = no ] && return 0
-        fi
-        sleep 0.1
-    done
-    return 1
+    if [ "$1" = yes ]; then
+        wait_for_window 'Please choose a file' 5 > /dev/null
+    else
+        wait_for_no_window 'Please choose a file'
+    fi
 }
 
 # The IP row holds the keyboard at start: Return opens it, the address is

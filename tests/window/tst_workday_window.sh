@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A technician's day through the real window (Xvfb), with the real tools and
-# simulated devices on loopback in a network namespace of the test's own,
+# simulated devices on loopback in the network namespace of the test's own
+# that tests/support/isolated.sh makes,
 # keys and clicks sent by xdotool as a keyboard and a mouse send them:
 # a second window in the same folder, an address typed and a file picked
 # during a flash, a device without an update page after one with it, a MAC
@@ -11,12 +12,8 @@
 # Usage: tst_workday_window.sh PROGRAM
 set -euo pipefail
 source "$(dirname "$0")/../support/xvfb.sh"
-need_tools Xvfb xdotool xprop unshare jq
-[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for port 80 and the boot loader's ports"; exit $skip; }
-if [ -z "${ZUDIRUV_IN_NAMESPACE:-}" ]; then
-    exec env ZUDIRUV_IN_NAMESPACE=1 unshare -n bash "$0" "$@"
-fi
-ip link set lo up
+need_tools Xvfb xdotool xprop jq import
+[ -n "${ZUDIRUV_ISOLATED:-}" ] || { echo "SKIP: port 80 and the boot loader's ports need a network namespace of the test's own: run it as root through tests/support/isolated.sh"; exit $skip; }
 
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 bin=$(dirname "$program")
@@ -66,18 +63,14 @@ device broken 127.0.0.5 --boot-error-at 3
 # Answers the upload late, as a busy device does: a flasher that did not wait
 # would take it offline first.
 device busy 127.0.0.6 --timestamp 2026-12-07T05:00:00Z --delay /etc/update_code=200
-sleep 0.7
 for name in stamped unstamped bystander broken busy; do
+    for _ in $(seq 1 100); do grep -q "^listening on" "$scratch/$name.out" && break; sleep 0.1; done
     grep -q "^listening on" "$scratch/$name.out" || { echo "FAIL: the device $name did not start"; cat "$scratch/$name.out"; exit 1; }
 done
 
 # events NAME KIND: how many events of that kind the device has logged.
 events() { jq -c "select(.event == \"$2\")" "$scratch/$1.log" | wc -l; }
 history_lines() { [ -f "$history" ] && wc -l < "$history" || echo 0; }
-
-window_named() {
-    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1
-}
 
 start_program() { # folder log
     (cd "$1" && HOME=$home exec "$program") > "$2" 2>&1 &
@@ -87,13 +80,13 @@ start_program() { # folder log
 
 start_program "$work" "$scratch/first.log"
 first=$started
-screen=$(window_named 'ZUDiruv v1.0') || { echo "FAIL: no program window"; exit 1; }
+screen=$(wait_for_window 'ZUDiruv v1.0') || { echo "FAIL: no program window"; exit 1; }
 sleep 0.5
 
 # --- a second window in the same folder, and one in another ----------------------
 start_program "$work" "$scratch/second.log"
 second=$started
-notice=$(window_named 'ZUDiruv is already running') || fail "a second start shows no notice"
+notice=$(wait_for_window 'ZUDiruv is already running') || fail "a second start shows no notice"
 shot second-window-notice
 xdotool mousemove --window "$notice" 180 95
 sleep 0.3
@@ -109,14 +102,27 @@ check "it says on standard error that ZUDiruv already runs in that folder" \
 check "the first window stays" kill -0 "$first"
 start_program "$scratch/other" "$scratch/other.log"
 other=$started
-sleep 2
-check "a window in another folder opens beside the first" \
-    eval '[ "$(xdotool search --onlyvisible --name "^ZUDiruv v1.0$" | wc -l)" -eq 2 ]'
+two_windows() { [ "$(visible_windows "ZUDiruv v1.0" | wc -l)" -eq 2 ]; }
+for _ in $(seq 1 100); do two_windows && break; sleep 0.2; done
+check "a window in another folder opens beside the first" two_windows
 kill "$other"
 wait "$other" 2> /dev/null || true
 
 # --- as a user works ---------------------------------------------------------------
 click() { xdotool mousemove --window "$screen" "$1" "$2" click 1; }
+
+# What the user sees: the face colour of the IP row (y 100) or the flash
+# button (y 520), as RRGGBB.
+green=69C56E yellow=D9D926 grey=999999
+colour_at() { import -window "$screen" -crop "1x1+5+$1" -depth 8 -format '%[hex:p{0,0}]' info: 2> /dev/null; }
+# wait_for_colour Y COLOUR [SECONDS]: until the face at Y shows COLOUR, 10 s at most.
+wait_for_colour() {
+    for _ in $(seq 1 $((${3:-10} * 5))); do
+        [ "$(colour_at "$1")" = "$2" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
 
 # The IP row turns in 250 ms before its text box takes keys.
 type_into_row() { # y text
@@ -127,16 +133,18 @@ type_into_row() { # y text
     xdotool key Return
 }
 
-# Types the address and waits out the probe's 3 s window.
+# Types the address and waits out the probe's 3 s window: the IP row turns
+# yellow, then green once the device is identified.
 identify() {
     type_into_row 100 "$1"
-    sleep 4
+    { wait_for_colour 100 "$yellow" && wait_for_colour 100 "$green"; } \
+        || fail "$1 was not identified: the IP row shows $(colour_at 100), the button $(colour_at 520)"
 }
 
 pick_image() {
     local dialog width
     click 160 340
-    dialog=$(window_named 'Please choose a file') || { fail "no file dialog"; return 1; }
+    dialog=$(wait_for_window 'Please choose a file') || { fail "no file dialog"; return 1; }
     sleep 1.5
     eval "$(xdotool getwindowgeometry --shell "$dialog" | grep -E '^(WIDTH)=')"
     width=$WIDTH
@@ -145,8 +153,14 @@ pick_image() {
     xdotool key ctrl+a
     xdotool type --delay 10 "$image"
     xdotool key Return
-    sleep 1
+    # The button turns to its green back face once the image is checked, and
+    # takes clicks once it has turned.
+    { wait_for_no_window 'Please choose a file' && wait_for_colour 520 "$green"; } || fail "the image was not taken"
+    sleep 0.3
 }
+
+# After "Complete" the screen clears itself for the next device.
+wait_until_cleared() { wait_for_colour 520 "$grey" || fail "the screen did not clear after the flash"; }
 
 # Waits until the history has N lines, for S seconds at most.
 wait_for_history() { # lines seconds
@@ -178,7 +192,7 @@ click 160 340
 sleep 1
 shot typed-and-clicked-during-flash
 check "no file dialog opens during a flash" \
-    eval '! xdotool search --onlyvisible --name "^Please choose a file$" > /dev/null 2>&1'
+    no_window 'Please choose a file'
 wait_for_history 1 60 || fail "the flash did not end"
 sleep 0.2
 shot after-first-flash
@@ -188,7 +202,7 @@ check "the history shows the flash complete, with the device's answer to its cod
     eval '[ "$(line 1 | jq -r "[.result, .address, .code_uploaded, .code_status, .image] | join(\" \")")" = "complete 127.0.0.2 true 200 poe-b.bin" ]'
 check "the history keeps the image's SHA-256" \
     eval '[ "$(line 1 | jq -r .image_sha256)" = "$(sha256sum "$image" | cut -c1-64)" ]'
-sleep 1.5
+wait_until_cleared
 
 # --- a device without an update page after one with a timestamp ----------------------
 identify 127.0.0.3
@@ -199,7 +213,7 @@ check "no update code went to the device without an update page" [ "$(events uns
 check "it was flashed all the same" received_by unstamped
 check "the history shows a flash without a code" \
     eval '[ "$(line 2 | jq -r "[.result, .code_uploaded, .code_status] | join(\" \")")" = "complete false " ]'
-sleep 1.5
+wait_until_cleared
 
 # --- a MAC row that is not the device's -----------------------------------------------
 uploads_before=$(events stamped update_code)
@@ -223,7 +237,8 @@ check "the history shows the failure with the flasher's exit status and ERROR li
     eval '[ "$(line 3 | jq -r "[.result, .exit_status, (.errors | length > 0)] | join(\" \")")" = "failed 1 true" ]'
 check "the first ERROR line also went to standard error" \
     eval 'grep -q "^zudiruv: flash failed: ERROR: $(line 3 | jq -r ".errors[0]" | sed "s/^ERROR: //" | cut -c1-30)" "$scratch/first.log"'
-sleep 2.5
+# The failure shows for 2 s; the image stays for another try.
+wait_for_colour 520 "$green" || fail "the button did not offer another try after the failure"
 
 # --- flashes in a row: the code always arrives before the magic packet -----------------
 done_before=$(history_lines)
@@ -232,7 +247,7 @@ for n in $(seq 1 "$flashes"); do
     pick_image
     click 160 520
     wait_for_history $((done_before + n)) 60 || { fail "flash $n of $flashes did not end"; break; }
-    sleep 1.3
+    wait_until_cleared
 done
 order=$(jq -r 'select(.event == "update_code" or .event == "offline") | .event' "$scratch/busy.log" | paste -sd' ')
 expected=$(for _ in $(seq 1 "$flashes"); do printf 'update_code offline '; done)
