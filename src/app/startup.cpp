@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/scenetypes.h"
+#include "device/boundedanswers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -113,6 +114,8 @@ int runApplication(int &argc, char **argv, const QUrl &rootScene)
 
     registerSceneTypes();
 
+    // Declared first: the engine uses it until the view is gone.
+    BoundedAnswersFactory boundedAnswers;
     QQuickView view;
     view.setMaximumHeight(550);
     view.setMaximumWidth(320);
@@ -126,6 +129,7 @@ int runApplication(int &argc, char **argv, const QUrl &rootScene)
         view.setFormat(format);
     }
 
+    view.engine()->setNetworkAccessManagerFactory(&boundedAnswers);
     QObject::connect(view.engine(), &QQmlEngine::quit, &app, &QGuiApplication::quit);
     new QQmlFileSelector(view.engine(), &view);
 

@@ -40,6 +40,7 @@ ProbeEngine::ProbeEngine(QObject *parent)
 {
     static const bool registered = registerWorkerScript(m_engine.importPathList());
     Q_UNUSED(registered)
+    m_engine.setNetworkAccessManagerFactory(&m_boundedAnswers);
     m_component.loadUrl(QUrl(QStringLiteral("qrc:/fleet/DeviceProbe.qml")));
 }
 

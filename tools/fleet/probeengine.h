@@ -4,6 +4,8 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 
+#include "device/boundedanswers.h"
+
 // The headless engine that runs the screen's own probe worker (get.js) and
 // device-kind script from the program's resource bundle, one conversation
 // object per device in flight.
@@ -22,6 +24,7 @@ public:
     bool isReady();
 
 private:
+    BoundedAnswersFactory m_boundedAnswers; // outlives the engine
     QQmlEngine m_engine;
     QQmlComponent m_component;
     QString m_error;
