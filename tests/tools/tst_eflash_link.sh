@@ -14,12 +14,16 @@ failed_with() {
     return 1
 }
 sim_says() { [ "$(summary "$work/sim.out" "$1")" = "$2" ]; }
-# As many blocks came twice as eflash.exe says it resent, or fewer.
+# At least COUNT: a busy machine may be slower than the boot loader's own
+# retry, which then asks once more.
+sim_says_at_least() { [ "$(summary "$work/sim.out" "$1")" -ge "$2" ]; }
+# As many blocks came twice as eflash.exe says it resent, or fewer; LOST
+# (default 0) of its resends replaced blocks the link lost, which came once.
 only_resent_blocks_came_twice() {
     local twice resent
     twice=$(summary "$work/sim.out" duplicate_blocks | tr , '\n' | grep -c .)
     resent=$(sed -n 's/.*(\([0-9]*\) retransmissions)$/\1/p' "$work/eflash.out")
-    [ -n "$resent" ] && [ "$twice" -le "$resent" ] || { echo "$twice blocks came twice, ${resent:-no} retransmissions"; return 1; }
+    [ -n "$resent" ] && [ "$twice" -le $((resent - ${1:-0})) ] || { echo "$twice blocks came twice, ${resent:-no} retransmissions"; return 1; }
 }
 no_complete_marker_in_errors() { ! grep "ERROR" "$work/eflash.out" | grep -q "Complete:"; }
 
@@ -67,9 +71,10 @@ faults() {
 
     flash_over_link "$image" --ignore-magic 2 --ignore-bootp-replies 1 --drop-every 4
     check "lost magic packets, BOOTP reply and data blocks: image intact" flashed "$image"
-    check "magic packets repeat until the boot loader answers" sim_says magic_packets 3
-    check "the lost BOOTP reply is answered again" sim_says bootp_requests 2
-    check "lost blocks 4 and 8 were each sent once more" grep -q "(2 retransmissions)" "$work/eflash.out"
+    check "magic packets repeat until the boot loader answers" sim_says_at_least magic_packets 3
+    check "the lost BOOTP reply is answered again" sim_says_at_least bootp_requests 2
+    check "lost blocks 4 and 8 were each sent once more" \
+        eval '! grep -q "([01] retransmissions)" "$work/eflash.out" && only_resent_blocks_came_twice 2'
     check "progress still parses" progress_ok "$work/eflash.out"
 
     make_image "$image" 20000
@@ -94,9 +99,12 @@ faults() {
     flash_over_link "$image" --slow-ack-every 3 --slow-ack-ms 1500
     check "ACKs slower than the retransmission: image intact" flashed "$image"
     # Resent after a timeout that follows the round trip, so maybe more than
-    # once, but never a block that was answered in time.
-    check "only the blocks whose ACK was slow came again" \
-        eval '[ "$(summary "$work/sim.out" duplicate_blocks | tr , "\n" | sort -u | paste -sd,)" = 3,6 ]'
+    # once; the late ACK of a resent block must not bring the next one twice.
+    # A busy machine may fire the timer for a block answered in time too:
+    # such copies are counted as retransmissions, and only those may come again.
+    check "the blocks whose ACK was slow came again, and nothing the timer did not resend" \
+        eval '[ "$(summary "$work/sim.out" duplicate_blocks | tr , "\n" | grep -x "[36]" | sort -u | paste -sd,)" = 3,6 ] &&
+              only_resent_blocks_came_twice'
 
     # A boot loader has no address yet and cannot answer ARP; eflash must
     # tell its own neighbour table where the device is.
