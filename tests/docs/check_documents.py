@@ -4,7 +4,8 @@
 Every command shown in a shell block of the Markdown files, and every code
 span that starts with one of our programs, must name a program or script that
 exists, and each option given to one of our programs must be in that
-program's --help and its man page. An option span standing alone in prose
+program's --help (with the helps of its modes, such as arpping.exe --sweep
+--help) and its man page. An option span standing alone in prose
 belongs to the program named with arguments before it in the same paragraph,
 list item or table row; where no command is named there, it must be an option
 of one of our programs. Last, every option in a program's --help table must be
@@ -32,6 +33,10 @@ PROGRAMS = {
     "velquor-sim": (True, False),
     "bootloader-sim": (True, False),
 }
+# Help texts beyond --help, for programs whose modes have their own.
+MORE_HELP = {
+    "arpping.exe": [["--sweep", "--help"]],
+}
 OPTION = re.compile(r"(?<![\w./-])(--?[A-Za-z][A-Za-z0-9-]*)")
 # Words that name one of our programs, misspelt or not.
 LOOKS_OURS = re.compile(r"^(zudiruv.*|.*\.exe|.*-sim)$")
@@ -45,12 +50,15 @@ def options_in(text):
 
 
 def help_text(bin_dir, program):
-    try:
-        run = subprocess.run([os.path.join(bin_dir, program), "--help"], capture_output=True,
-                             text=True, timeout=20)
-    except (OSError, subprocess.TimeoutExpired) as problem:
-        return None, str(problem)
-    return run.stdout + run.stderr, None
+    text = ""
+    for arguments in [["--help"]] + MORE_HELP.get(program, []):
+        try:
+            run = subprocess.run([os.path.join(bin_dir, program)] + arguments, capture_output=True,
+                                 text=True, timeout=20)
+        except (OSError, subprocess.TimeoutExpired) as problem:
+            return None, str(problem)
+        text += run.stdout + run.stderr
+    return text, None
 
 
 def help_table_options(text):

@@ -29,6 +29,8 @@ expected=(
     "drift-sample.md:10: eflash.exe: --verbose is not in its man page"
     "drift-sample.md:10: eflash.exe: --retries is not in its --help"
     "drift-sample.md:10: eflash.exe: --retries is not in its man page"
+    "drift-sample.md:13: arpping.exe: --ports is not in its --help"
+    "drift-sample.md:13: arpping.exe: --ports is not in its man page"
 )
 if [ "$status" -ne 1 ]; then
     echo "FAIL: the drifted sample ended with status $status, not 1"
