@@ -40,6 +40,15 @@ options:
       - Folder on the site host holding the firmware images (C(*.bin)), one per kind letter.
       - Required for I(action=update).
     type: path
+  image_names:
+    description:
+      - The file names in I(images) that belong to this rollout. Any other C(*.bin) there is
+        removed before the run (in check mode too), so that an image left from an earlier
+        rollout is never offered beside the new one for the same kind letter, which would
+        stop the run.
+      - By default every C(*.bin) in I(images) is offered.
+    type: list
+    elements: str
   password_file:
     description:
       - File on the site host with C(ADDRESS PASSWORD) or C(* PASSWORD) lines, readable only by
@@ -140,6 +149,10 @@ counts:
   returned: always
   type: dict
   sample: {updated: 5, current: 12, no-image: 1}
+report:
+  description: The whole JSON report of the run, as C(zudiruv-fleet --json) writes it.
+  returned: when zudiruv-fleet gave a report
+  type: dict
 stopped:
   description: Why the run left devices untouched (canary, failure budget, interruption), or null.
   returned: always
@@ -157,7 +170,9 @@ lines:
   elements: str
 '''
 
+import glob
 import json
+import os
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -185,12 +200,24 @@ def fleet_command(module, program):
     return command + ['--'] + params['targets']
 
 
+def prune_images(module):
+    keep = set(module.params['image_names'])
+    for path in glob.glob(os.path.join(module.params['images'], '*.bin')):
+        if os.path.basename(path) not in keep:
+            try:
+                os.remove(path)
+            except OSError as error:
+                module.fail_json(msg='cannot remove the image %s left from an earlier rollout: %s' % (path, error),
+                                 devices=[], counts={}, stopped=None)
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
             action=dict(type='str', choices=['scan', 'update'], default='update'),
             targets=dict(type='list', elements='str', required=True, aliases=['range']),
             images=dict(type='path'),
+            image_names=dict(type='list', elements='str'),
             password_file=dict(type='path', no_log=False),
             canary=dict(type='int', default=1),
             max_failures=dict(type='str', default='10%'),
@@ -206,6 +233,8 @@ def main():
         supports_check_mode=True,
     )
     program = module.params['executable'] or module.get_bin_path('zudiruv-fleet', required=True)
+    if module.params['images'] and module.params['image_names'] is not None:
+        prune_images(module)
     rc, out, err = module.run_command(fleet_command(module, program), cwd=module.params['chdir'])
     lines = err.splitlines()
     try:
@@ -227,7 +256,7 @@ def main():
             module.warn('%s %s: %s' % (device['address'], device['result'], device.get('error') or ''))
 
     result = dict(changed=changed, exit_status=rc, devices=devices, counts=counts, stopped=report.get('stopped'),
-                  lines=lines)
+                  lines=lines, report=report)
     failed = [device for device in devices if device['result'] in FAILED_RESULTS]
     if rc == 2 or report.get('stopped') or failed:
         reasons = ['%s %s: %s' % (device['address'], device['result'], device.get('error') or '') for device in failed]
