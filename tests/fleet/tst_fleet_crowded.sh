@@ -43,6 +43,11 @@ else
         grep -q "the receive buffer on $host_if holds about [0-9]* replies, not the 6553[0-9] .* paced to fit" "$work/sweep.err"
     check "sweep with cap_net_raw of a /16: every host answers all the same" \
         eval '[ "$(grep -c "^Reply from" "$work/sweep.out")" = "$((answering + 1))" ]'
+    (cd / && in_host setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all,+net_raw --ambient-caps=+net_raw \
+        "$bin/zudiruv-fleet" scan 198.18.0.0/16) > "$work/scan16.out" 2> "$work/scan16.err"
+    check "zudiruv-fleet passes the sweep's note on to its user" \
+        eval 'grep -q "^zudiruv-fleet: arpping: the receive buffer on $host_if holds about" "$work/scan16.err" &&
+              grep -q "5 Velquor devices" "$work/scan16.out"'
 fi
 
 (cd "$work" && in_host "$bin/zudiruv-fleet" scan "$block") > "$work/scan.out" 2> "$work/scan.err"

@@ -1,5 +1,6 @@
 #include "devicescanner.h"
 
+#include "consoleoutput.h"
 #include "deviceconversation.h"
 #include "hostsweep.h"
 #include "ipv4text.h"
@@ -66,6 +67,8 @@ void DeviceScanner::linkSwept()
         QTimer::singleShot(0, this, &DeviceScanner::finishOnce);
         return;
     }
+    for (const QString &note : m_linkSweep->notes())
+        printError(QStringLiteral("zudiruv-fleet: %1\n").arg(note));
     // An address asked by ARP that did not answer holds no host, and a host
     // whose web port the sweep found closed or silent no web server.
     QVector<quint32> toConnect;

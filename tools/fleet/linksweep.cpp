@@ -38,7 +38,6 @@ LinkSweep::LinkSweep(const QString &arpTool, quint16 port, QObject *parent)
     , m_port(port)
 {
     m_process.setProcessEnvironment(toolEnvironment());
-    // Its standard error says why nothing was swept; the connects cover that.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &LinkSweep::readOutput);
     connect(&m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [this] {
@@ -119,8 +118,15 @@ void LinkSweep::finishOnce()
         return;
     // A run that did not end well may have printed only part of its answers:
     // nothing counts as asked then, so nothing is called empty.
-    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
+    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0) {
         m_asked.clear();
+    } else {
+        const QStringList lines = decodeToolLine(m_process.readAllStandardError()).split(QLatin1Char('\n'));
+        for (const QString &line : lines) {
+            if (!line.trimmed().isEmpty())
+                m_notes << line.trimmed();
+        }
+    }
     m_finished = true;
     emit finished();
 }

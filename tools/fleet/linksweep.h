@@ -31,6 +31,10 @@ public:
     QString macOf(quint32 address) const { return m_macs.value(address); }
     // What the host at `address` said on the web port.
     Port port(quint32 address) const { return m_ports.value(address, Port::Unknown); }
+    // What a sweep that ran said on standard error (a receive buffer it
+    // could not raise, and so swept more slowly): worth an administrator's
+    // eye. A sweep that could not run says only why, and the connects cover it.
+    QStringList notes() const { return m_notes; }
 
 signals:
     void finished();
@@ -45,5 +49,6 @@ private:
     QHash<quint32, QString> m_macs;
     QHash<quint32, Port> m_ports;
     QVector<QPair<quint32, quint32>> m_asked;
+    QStringList m_notes;
     bool m_finished = false;
 };
