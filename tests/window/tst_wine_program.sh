@@ -95,11 +95,20 @@ start_program() {
     in_host env LANG=C.UTF-8 WINEPREFIX="$wine_prefix" WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=" \
         wine start "$(winepath_of "$shortcut")" > /dev/null 2>> "$work/wine.err"
 }
-window_named() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" 2> /dev/null | head -n 1; }
+# A first start under Wine on a busy machine can take a minute before the
+# window maps; Wine's own short-lived windows come and go meanwhile, which
+# the shared helper rides out.
+window_named() { wait_for_window "$1" 180; }
+# What Wine said last, for a window that never came.
+window_missing() {
+    echo "FAIL: no window titled \"$1\""
+    grep -v ':trace:loaddll:' "$work/wine.err" | tail -n 20
+    exit 1
+}
 
 start_program
 screen=$(window_named 'ZUDiruv v1.0')
-[ -n "$screen" ] || { echo "FAIL: no window titled \"ZUDiruv v1.0\""; exit 1; }
+[ -n "$screen" ] || window_missing 'ZUDiruv v1.0'
 eval "$(xdotool getwindowgeometry --shell "$screen")"
 check "the window is 320 x 550" test "${WIDTH}x${HEIGHT}" = 320x550
 check "it shows the program's icon group" eval 'xprop -id "$screen" _NET_WM_ICON | grep -q "Icon (32 x 32)"'
@@ -151,10 +160,7 @@ pick_image() {
     xdotool mousemove --window "$dialog" 223 48 click --repeat 2 --delay 80 1
     sleep 1
     xdotool mousemove --window "$dialog" 223 48 click --repeat 2 --delay 80 1
-    for _ in $(seq 1 50); do
-        xdotool search --onlyvisible --name '^Please choose a file$' > /dev/null 2>&1 || return 0
-        sleep 0.1
-    done
+    wait_for_no_window 'Please choose a file' && return 0
     import -window root "$work/dialog-left-open.png"
     return 1
 }
@@ -226,7 +232,7 @@ notice=$(window_named 'ZUDiruv is already running')
 check "a second start in the working folder says that one is already running" test -n "$notice"
 [ -z "$notice" ] || { xdotool windowfocus "$notice"; sleep 0.3; xdotool key Return; }
 check "and exits with status 1 once the notice is closed" eval 'wait_for_line "$work/second.rc" "^1\$"'
-check "leaving the first window open" eval 'xdotool search --onlyvisible --name "^ZUDiruv v1.0\$" > /dev/null'
+check "leaving the first window open" eval 'visible_windows "ZUDiruv v1.0" > /dev/null'
 
 # Every DLL the folder brings was loaded by the time the flashes were done.
 loaded=$(sed 's/\\\\/\//g' "$work/wine.err")
