@@ -4,7 +4,7 @@
 #include <net/ethernet.h>
 #include <netinet/ip.h>
 #include <netinet/tcp.h>
-#include <netpacket/packet.h>
+#include <linux/if_packet.h>
 #include <unistd.h>
 
 #include <cerrno>

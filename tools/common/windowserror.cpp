@@ -18,6 +18,17 @@ std::string windowsErrorText(unsigned long code)
     return result + " (" + std::to_string(code) + ")";
 }
 
+std::wstring wide(const std::string &text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, result.data(), size);
+    result.pop_back();
+    return result;
+}
+
 std::string utf8(const wchar_t *text)
 {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);

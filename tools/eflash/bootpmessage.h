@@ -14,6 +14,8 @@ class BootpMessage
 {
 public:
     static constexpr std::size_t size = 300;
+    static constexpr std::uint16_t serverPort = 67;
+    static constexpr std::uint16_t clientPort = 68;
 
     explicit BootpMessage(std::vector<std::uint8_t> bytes);
 

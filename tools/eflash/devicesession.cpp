@@ -11,7 +11,6 @@
 namespace {
 
 constexpr std::uint16_t magicPort = 9;
-constexpr std::uint16_t bootClientPort = 68;
 
 in_addr broadcastAddress()
 {
@@ -165,7 +164,7 @@ bool DeviceSession::handleBootRequest(const BootpMessage &request, Clock::time_p
     // answers ARP before it has an address; RFC 1542 lets a server broadcast.
     const bool broadcast = route.canBroadcast && (request.wantsBroadcastReply() || !teachNeighbourTable());
     const in_addr destination = broadcast ? broadcastAddress() : m_target.device;
-    m_link.bootSocket.sendTo(destination, bootClientPort,
+    m_link.bootSocket.sendTo(destination, BootpMessage::clientPort,
                              request.makeReply(m_target.device, route.source, m_target.bootFile));
     m_observer.note(m_index, "BOOTP reply sent to " + addressText(destination) + ": address "
                                  + addressText(m_target.device) + ", server " + addressText(route.source)

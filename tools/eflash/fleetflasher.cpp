@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::uint16_t bootServerPort = 67;
-constexpr std::uint16_t bootClientPort = 68;
 // Each socket gets a bounded batch per round, so that however fast packets
 // come, every device's clocks are looked at again.
 constexpr int receiveBatch = 64;
@@ -134,7 +132,7 @@ bool FleetFlasher::openSockets()
     };
     // BOOTP requests come as broadcasts, so that port listens on every
     // address; TFTP requests come to the address we hand out as the server's.
-    if (!open(m_link.bootSocket, anyAddress(), bootServerPort) || !open(m_link.tftpSocket, route.source, tftp::serverPort)
+    if (!open(m_link.bootSocket, anyAddress(), BootpMessage::serverPort) || !open(m_link.tftpSocket, route.source, tftp::serverPort)
         || !open(m_link.magicSocket, route.source, 0)) {
         failAll(error);
         return false;
@@ -142,7 +140,7 @@ bool FleetFlasher::openSockets()
     // Where this host's own BOOTP or DHCP client holds the port, or the
     // devices are this host's own addresses, we cannot or must not listen.
     if (!route.isLoopback)
-        open(m_link.bootClientSocket, anyAddress(), bootClientPort);
+        open(m_link.bootClientSocket, anyAddress(), BootpMessage::clientPort);
     if (!m_link.bootSocket.boundToDevice()) {
         for (std::size_t i = 0; i < m_sessions.size(); ++i)
             if (!m_sessions[i]->isDone())

@@ -12,17 +12,6 @@ struct HandleCloser
     ~HandleCloser() { CloseHandle(handle); }
 };
 
-std::wstring wide(const std::string &text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, result.data(), size);
-    result.pop_back();
-    return result;
-}
-
 // Opens `path` and checks the open handle, so that a swap after the check
 // cannot fool us: a regular file of at most `limit` bytes. Backup semantics
 // so that a directory opens too and can be named as such.

@@ -16,17 +16,6 @@ bool underWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-std::wstring wide(const std::string &text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, result.data(), size);
-    result.pop_back();
-    return result;
-}
-
 }
 
 bool addNeighbourEntry(in_addr address, const MacAddress &mac, const std::string &interfaceName,

@@ -15,6 +15,9 @@ class DeviceConversation : public QObject
     Q_OBJECT
 
 public:
+    // How long a device has to answer, as on the screen.
+    static constexpr int probeWindowMs = 3000;
+
     DeviceConversation(ProbeEngine *engine, quint32 address, int windowMs, QObject *parent = nullptr);
     ~DeviceConversation() override;
 

@@ -18,8 +18,6 @@
 
 namespace {
 
-// The screen's probe window.
-constexpr int probeWindowMs = 3000;
 // How long the sweep waits for a connection. A device on the link answers
 // within milliseconds; an empty address would hold the kernel's ARP wait of
 // 3 s, or longer behind a router.
@@ -154,7 +152,7 @@ void DeviceScanner::launch(quint32 address)
     Job *raw = job.get();
     raw->address = address;
     if (m_idle.empty()) {
-        raw->conversation = std::make_unique<DeviceConversation>(m_engine, address, probeWindowMs);
+        raw->conversation = std::make_unique<DeviceConversation>(m_engine, address, DeviceConversation::probeWindowMs);
     } else {
         raw->conversation = std::move(m_idle.back());
         m_idle.pop_back();

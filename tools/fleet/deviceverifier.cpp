@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int probeWindowMs = 3000;
 // A device takes a moment to leave its boot loader and reboot; asking at
 // once could still catch the old firmware's web server.
 constexpr int pauseBetweenAttemptsMs = 2000;
@@ -34,7 +33,7 @@ void DeviceVerifier::start()
 
 void DeviceVerifier::attempt()
 {
-    m_conversation = std::make_unique<DeviceConversation>(m_engine, m_address, probeWindowMs);
+    m_conversation = std::make_unique<DeviceConversation>(m_engine, m_address, DeviceConversation::probeWindowMs);
     DeviceConversation *conversation = m_conversation.get();
     connect(conversation, &DeviceConversation::indexChecked, this, [this, conversation](int, bool velquor) {
         if (velquor)
@@ -62,7 +61,7 @@ void DeviceVerifier::retryOrGiveUp()
     QTimer::singleShot(0, this, [this] {
         m_conversation.reset();
         const qint64 left = qint64(m_seconds) * 1000 - m_clock.elapsed();
-        if (left < pauseBetweenAttemptsMs + probeWindowMs) {
+        if (left < pauseBetweenAttemptsMs + DeviceConversation::probeWindowMs) {
             emit done(m_lastSeen.isEmpty()
                           ? QStringLiteral("did not answer again within %1 s").arg(m_seconds)
                           : QStringLiteral("answered as %1, not with its kind, within %2 s").arg(m_lastSeen).arg(m_seconds));

@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr int probeWindowMs = 3000;
-
 QString plural(int count, const char *word)
 {
     return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(word)).arg(QLatin1String(count == 1 ? "" : "s"));
@@ -193,7 +191,7 @@ void FleetUpdate::pump()
             break;
         m_queue.removeFirst();
         device->clock.restart();
-        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->planned.finding.address, probeWindowMs);
+        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->planned.finding.address, DeviceConversation::probeWindowMs);
         m_waiting.append(device);
         setStage(device, Stage::Waiting);
     }
@@ -353,7 +351,7 @@ void FleetUpdate::verified(Device *device, const QString &error)
     device->codeStatus = 0;
     QTimer::singleShot(0, this, [this, device] {
         device->verifier.reset();
-        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->planned.finding.address, probeWindowMs);
+        device->uploader = std::make_unique<DeviceConversation>(m_engine, device->planned.finding.address, DeviceConversation::probeWindowMs);
         m_waiting.append(device);
         setStage(device, Stage::Waiting);
         startFlashIfIdle();
