@@ -2,13 +2,14 @@
 # Installs what is missing, builds, and runs every test headless:
 #  1. builds the program, its tools and tests into build/, and for Windows
 #     into build-windows/ the two tools, ZUDiruv.exe and its installer, which
-#     the Wine tests run;
+#     the Wine tests run; from the start, beside everything that follows and
+#     at the lowest priority, it builds build-fuzz/: the native tests and the
+#     fuzz targets with clang's AddressSanitizer and UndefinedBehaviorSanitizer,
+#     on what the other stages leave of the processors;
 #  2. runs the whole suite through CTest, many tests at once (each in a
-#     network namespace of its own, see tests/support/isolated.sh); beside it,
-#     at the lowest priority, builds build-fuzz/: the native tests and the fuzz
-#     targets with clang's AddressSanitizer and UndefinedBehaviorSanitizer;
-#  3. runs the native tests there, and beside them a short run of each fuzz
-#     target.
+#     network namespace of its own, see tests/support/isolated.sh);
+#  3. runs the native tests in build-fuzz/, and beside them a short run of
+#     each fuzz target.
 # Every stage runs even when one before it failed; the stages' times and
 # what failed are listed at the end, and the exit status is 1 if anything
 # failed. Builds go through ccache where it is installed.
@@ -47,6 +48,12 @@ beside() {
     } &
     beside_pid=$!
 }
+# stop_tree PID: ends a process and everything it started.
+stop_tree() {
+    local child
+    for child in $(pgrep -P "$1"); do stop_tree "$child"; done
+    kill "$1" 2> /dev/null || true
+}
 # collect NAME LOG PID: waits for what beside started and notes it.
 collect() {
     local seconds status
@@ -56,8 +63,9 @@ collect() {
     return "$status"
 }
 
-stage "build" scripts/setup.sh build || { echo "The build failed; nothing to test."; exit 1; }
-stage "build for Windows" scripts/build-windows.sh
+# Both builds below would otherwise install what is missing at once.
+scripts/install-packages.sh scripts/build-depends.txt scripts/packages.txt \
+    || { echo "The packages could not be installed; nothing to build."; exit 1; }
 
 # One instrumented tree serves the native tests and the fuzz targets
 # (fuzz/run.sh configures it the same way).
@@ -66,6 +74,13 @@ instrumented_log=$PWD/build-fuzz/build.log
 beside "$instrumented_log" env CC=clang CXX=clang++ nice -n 19 scripts/setup.sh \
     --target native_tests --target fuzz_targets build-fuzz -DZUDIRUV_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug
 instrumented_pid=$beside_pid
+
+if ! stage "build" scripts/setup.sh build; then
+    stop_tree "$instrumented_pid"
+    echo "The build failed; nothing to test."
+    exit 1
+fi
+stage "build for Windows" scripts/build-windows.sh
 
 stage "tests, $jobs at once" bash -c 'cd build && ctest --output-on-failure --timeout 300 -j "$1"' ctest "$jobs"
 

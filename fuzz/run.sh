@@ -3,7 +3,8 @@
 #   fuzz/run.sh [SECONDS] [TARGET...]   each target for SECONDS (default 600),
 #                                       growing its corpus in build-fuzz/fuzz/corpus/
 #   fuzz/run.sh --smoke [TARGET...]     each target for a few seconds from its
-#                                       seeds, as ./test.sh does (FUZZ_SMOKE_SECONDS, 4)
+#                                       seeds, one a processor at once, as ./test.sh does
+#                                       (FUZZ_SMOKE_SECONDS, 4)
 # TARGET is a folder name under fuzz/corpus/; all of them when none is given.
 # A crash ends that target's run and leaves its input in build-fuzz/fuzz/artifacts/;
 # once fixed, copy that input into fuzz/corpus/TARGET/ so it is tried again.
@@ -38,11 +39,10 @@ export QT_QPA_PLATFORM=offscreen
 # network namespace of its own where one can be made, as the tests do.
 isolated=tests/support/isolated.sh
 
-passed=0
-failed=0
-for target in "${targets[@]}"; do
-    seeds=fuzz/corpus/$target
-    [ -d "$seeds" ] || { echo "No such fuzz target: $target" >&2; exit 2; }
+# run_target TARGET: one target's run, its log in $out/TARGET.log and its
+# exit status in $out/TARGET.status.
+run_target() {
+    local target=$1 grown options status=0
     if $smoke; then
         # New inputs go to a throw-away folder, never into the seeds.
         grown=$(mktemp -d)
@@ -52,13 +52,37 @@ for target in "${targets[@]}"; do
         mkdir -p "$grown"
         options=()
     fi
-    echo "== fuzz_$target: ${seconds}s"
-    status=0
     "$isolated" "$out/fuzz_$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$out/artifacts/$target-" "$grown" "$seeds" >"$out/$target.log" 2>&1 || status=$?
+        -artifact_prefix="$out/artifacts/$target-" "$grown" "$seeds_root/$target" >"$out/$target.log" 2>&1 \
+        || status=$?
     $smoke && rm -rf "$grown"
+    echo "$status" > "$out/$target.status"
+}
+
+seeds_root=fuzz/corpus
+for target in "${targets[@]}"; do
+    [ -d "$seeds_root/$target" ] || { echo "No such fuzz target: $target" >&2; exit 2; }
+done
+# A smoke run is short and bounded by time, so the targets run side by
+# side, one a processor; a long run takes them one after another, each with
+# the machine to itself.
+if $smoke; then
+    for target in "${targets[@]}"; do
+        [ "$(jobs -r | wc -l)" -lt "$(nproc)" ] || wait -n
+        run_target "$target" &
+    done
+    wait
+else
+    for target in "${targets[@]}"; do run_target "$target"; done
+fi
+
+passed=0
+failed=0
+for target in "${targets[@]}"; do
+    echo "== fuzz_$target: ${seconds}s"
+    status=$(cat "$out/$target.status")
     grep -E '^stat::number_of_executed_units|^Done ' "$out/$target.log" || true
-    if [ $status -ne 0 ]; then
+    if [ "$status" -ne 0 ]; then
         tail -n 60 "$out/$target.log"
         echo "fuzz_$target failed (exit $status); input kept in $out/artifacts/" >&2
         failed=$((failed + 1))
