@@ -16,7 +16,7 @@
 if [ -z "${ZUDIRUV_ISOLATED:-}" ] && [ "$(id -u)" -eq 0 ] && unshare -n -m true 2> /dev/null; then
     # exec all the way down: CTest's timeout then ends the test itself.
     exec env ZUDIRUV_ISOLATED=1 unshare -n -m bash -c 'ip link set lo up &&
-        mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 x11 /tmp/.X11-unix && exec "$@"' isolated "$@"
+        mkdir -p -m 1777 /tmp/.X11-unix && mount -t tmpfs -o mode=1777 x11 /tmp/.X11-unix && exec "$@"' isolated "$@"
 fi
 [ -n "${ZUDIRUV_ISOLATED:-}" ] && exec "$@"
 exec flock "${TMPDIR:-/tmp}/zudiruv-tests-host-network.lock" "$@"
