@@ -94,6 +94,19 @@ public:
     bool isBound() const { return state() == BoundState; }
 };
 
+// An image of `size` bytes of a simple pattern, written to `path`; empty when
+// it could not be written.
+QByteArray writePatternImage(const QString &path, int size, int step, int offset)
+{
+    QByteArray image(size, '\0');
+    for (int i = 0; i < size; ++i)
+        image[i] = char(i * step + offset);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != size)
+        return {};
+    return image;
+}
+
 // The device's read request for the image; the answer, and the port it came
 // from.
 QByteArray askForImage(QUdpSocket &device, quint16 *transferPort)
@@ -558,13 +571,8 @@ void tst_FlashProtocol::forgedReadRequestsCannotStopTheTransfer()
 
 void tst_FlashProtocol::retransmissionFollowsTheRoundTrip()
 {
-    QByteArray image(40 * 512 + 100, '\0');
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = char(i * 11 + 5);
-    QFile file(m_dir->filePath(QStringLiteral("long.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
+    const QByteArray image = writePatternImage(m_dir->filePath(QStringLiteral("long.bin")), 40 * 512 + 100, 11, 5);
+    QVERIFY(!image.isEmpty());
     BoundSocket device(deviceIp);
     QVERIFY(device.isBound());
     startFlasher(20000, QStringLiteral("./long.bin"));
@@ -621,13 +629,8 @@ void tst_FlashProtocol::deviceTurningSlowGetsFewSpuriousCopies()
     // Blocks written at once teach a round trip far below the 20 ms floor;
     // from block 20 on each takes 50 ms. The timer must learn that from the
     // blocks it sent once, not stay at its floor resending every block.
-    QByteArray image(100 * 512 + 7, '\0');
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = char(i * 13 + 1);
-    QFile file(m_dir->filePath(QStringLiteral("slowing.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
+    const QByteArray image = writePatternImage(m_dir->filePath(QStringLiteral("slowing.bin")), 100 * 512 + 7, 13, 1);
+    QVERIFY(!image.isEmpty());
     BootLoaderSim::Settings settings = deviceBootLoader(std::chrono::milliseconds(20000));
     settings.slowerFromBlock = 20;
     settings.laterBlockWrite = std::chrono::milliseconds(50);
